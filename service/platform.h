@@ -1,0 +1,60 @@
+// The narrow interface through which the core reaches the dialog and the
+// device: a plain record of function pointers and a context, filled with
+// Win32 calls by the dialog and with fakes by the tests. The core includes no
+// system header and calls nothing else.
+#pragma once
+
+#include <stdint.h>
+
+// An operating-system handle as the core sees it. 0 is "none";
+// PLATFORM_INVALID_HANDLE is what a failed open returns (on Windows the
+// invalid-handle value).
+typedef uintptr_t PlatformHandle;
+constexpr PlatformHandle PLATFORM_NO_HANDLE = 0;
+constexpr PlatformHandle PLATFORM_INVALID_HANDLE = ~static_cast<uintptr_t>(0);
+
+// How a device-control request started.
+enum IoStart {
+    IO_COMPLETED, // the call succeeded: the answer is in the buffer
+    IO_PENDING,   // the driver holds it; it ends by signalling the event
+    IO_REFUSED,   // the call failed with any error other than "pending"
+};
+
+struct Platform {
+    void* context;
+
+    // --- the dialog ---
+    // Copies the text of a number field into buffer, at most bufferSize - 1
+    // characters, always terminated. Returns the characters copied.
+    unsigned (*readNumberField)(void* context, int controlId, char* buffer, unsigned bufferSize);
+    // The status list.
+    int (*countStatusLines)(void* context);
+    void (*deleteFirstStatusLine)(void* context);
+    void (*appendStatusLine)(void* context, const char* line);
+    // Checks checkId and unchecks the other buttons of firstId..lastId.
+    void (*checkRadioButton)(void* context, int firstId, int lastId, int checkId);
+    // The poll timer; arming reports whether the timer now runs.
+    bool (*armTimer)(void* context, unsigned timerId, unsigned intervalMs);
+    void (*killTimer)(void* context, unsigned timerId);
+
+    // --- the device ---
+    // Opens the device for overlapped use; PLATFORM_INVALID_HANDLE on failure.
+    PlatformHandle (*openDevice)(void* context, const char* path);
+    // A manual-reset event, not signalled; PLATFORM_NO_HANDLE on failure.
+    PlatformHandle (*createEvent)(void* context);
+    // Starts a device-control request with buffer as input and output. The
+    // platform keeps one overlapped record per control code, which carries
+    // the given event. On IO_COMPLETED *bytesReturned holds the byte count.
+    IoStart (*deviceControl)(void* context, PlatformHandle device, uint32_t controlCode,
+                             uint8_t* buffer, uint32_t bufferSize, PlatformHandle event,
+                             uint32_t* bytesReturned);
+    // Waits without limit for the event of a pending request, then reads its
+    // byte count without waiting. False when the wait itself failed, in which
+    // case the request may still be running.
+    bool (*waitForRequest)(void* context, PlatformHandle device, uint32_t controlCode,
+                           uint32_t* bytesReturned);
+    // Cancels the device's pending requests and returns only once the one of
+    // this control code has ended, so its buffer may be released.
+    void (*cancelRequest)(void* context, PlatformHandle device, uint32_t controlCode);
+    void (*closeHandle)(void* context, PlatformHandle handle);
+};

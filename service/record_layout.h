@@ -1,0 +1,65 @@
+// Byte layout of everything that passes between the program and the driver.
+// Shared by the program's core and by the stand-in exchange, so that a record
+// cannot drift between the two. Plain constants only: this header is also
+// compiled into a kernel-mode driver.
+#pragma once
+
+#include <stdint.h>
+
+// A number is single-byte text of at most 25 characters plus its terminator.
+constexpr unsigned NUMBER_MAX_LENGTH = 25;
+constexpr unsigned NUMBER_FIELD_SIZE = 26;
+
+// Device and control codes: device type 0x8001, buffered, any access.
+constexpr char DEVICE_NAME[] = "CAPI201";
+constexpr char DEVICE_PATH_PREFIX[] = "\\\\.\\";
+constexpr unsigned DEVICE_PATH_SIZE = 64;
+constexpr uint32_t IOCTL_CF_SET = 0x80012114;         // function 0x845
+constexpr uint32_t IOCTL_CF_INTERROGATE = 0x80012118; // function 0x846
+
+// ForwardingControl: procedure code in bits 0-1, direction in bit 7.
+constexpr uint8_t FORWARDING_PROCEDURE_MASK = 0x03;
+constexpr uint8_t FORWARDING_DIRECTION_DEACTIVATE = 0x80;
+constexpr uint8_t PROCEDURE_IMMEDIATELY = 0;
+constexpr uint8_t PROCEDURE_BUSY = 1;
+constexpr uint8_t PROCEDURE_NO_REPLY = 2;
+
+// Basic service codes of a forwarding entry.
+constexpr uint8_t BASIC_SERVICE_ALL = 0;
+constexpr uint8_t BASIC_SERVICE_SPEECH = 1;
+constexpr uint8_t BASIC_SERVICE_DATA = 2;
+constexpr uint8_t BASIC_SERVICE_AUDIO_3_1KHZ = 3;
+constexpr uint8_t BASIC_SERVICE_TELEPHONY_3_1KHZ = 32;
+constexpr uint8_t BASIC_SERVICE_TELEPHONY_7KHZ = 38;
+
+// ForwardingRequest (IOCTL_CF_SET): 53 bytes in and out, same buffer.
+constexpr unsigned FORWARDING_REQUEST_SIZE = 53;
+constexpr unsigned REQUEST_CONTROL_OFFSET = 0;
+constexpr unsigned REQUEST_SERVED_USER_NUMBER_OFFSET = 1;
+constexpr unsigned REQUEST_FORWARDED_TO_NUMBER_OFFSET = 27;
+
+// ResultCode: 16 bits, little-endian, in bytes 0-1 of the answered request.
+constexpr unsigned RESULT_CODE_OFFSET = 0;
+constexpr uint16_t RESULT_CODE_SUCCESS = 0x0000;
+constexpr uint16_t RESULT_CODE_TIME_OUT = 0x3303;
+
+// InterrogationRecord (IOCTL_CF_INTERROGATE): 60 bytes in and out.
+// In: the served user number from offset 0. Out (more than one byte
+// returned): one ForwardingEntry.
+constexpr unsigned INTERROGATION_RECORD_SIZE = 60;
+constexpr unsigned INTERROGATION_SERVED_USER_NUMBER_OFFSET = 0;
+constexpr unsigned ENTRY_PROCEDURE_OFFSET = 0;
+constexpr unsigned ENTRY_BASIC_SERVICE_OFFSET = 1;
+constexpr unsigned ENTRY_SERVED_USER_NUMBER_OFFSET = 2;
+constexpr unsigned ENTRY_FORWARDED_TO_NUMBER_OFFSET = 28;
+constexpr unsigned FORWARDING_ENTRY_SIZE = 54; // bytes 54-59 carry nothing
+
+// Interrogation answers told apart by the byte count of a successful call.
+constexpr uint32_t INTERROGATION_NOTHING_YET_BYTES = 0;
+constexpr uint32_t INTERROGATION_TIMED_OUT_BYTES = 1;
+
+static_assert(REQUEST_FORWARDED_TO_NUMBER_OFFSET + NUMBER_FIELD_SIZE == FORWARDING_REQUEST_SIZE,
+              "request layout");
+static_assert(ENTRY_FORWARDED_TO_NUMBER_OFFSET + NUMBER_FIELD_SIZE == FORWARDING_ENTRY_SIZE,
+              "entry layout");
+static_assert(FORWARDING_ENTRY_SIZE <= INTERROGATION_RECORD_SIZE, "entry fits the record");
