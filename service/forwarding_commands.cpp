@@ -1,0 +1,82 @@
+#include "forwarding_commands.h"
+
+#include "resource.h"
+#include "text_buffer.h"
+
+namespace {
+
+constexpr unsigned OUTCOME_LINE_SIZE = 256;
+
+void runForwardingRequest(ForwardingSession* session) {
+    const Platform* p = &session->platform;
+    // The command's buffers live in its frame: released exactly once on
+    // every path, and the wait below keeps the request alive until the driver
+    // is done with it.
+    char servedUserNumber[NUMBER_FIELD_SIZE];
+    char forwardedToNumber[NUMBER_FIELD_SIZE];
+    p->readNumberField(p->context, IDC_SERVED_USER_NUMBER, servedUserNumber, NUMBER_FIELD_SIZE);
+    p->readNumberField(p->context, IDC_FORWARDED_TO_NUMBER, forwardedToNumber, NUMBER_FIELD_SIZE);
+    servedUserNumber[NUMBER_FIELD_SIZE - 1] = '\0';
+    forwardedToNumber[NUMBER_FIELD_SIZE - 1] = '\0';
+    ForwardingRequest request = {};
+
+    statusLogMakeRoom(&session->log);
+
+    // One open per command, on the first branch that applies.
+    const char* complaint = nullptr;
+    if (servedUserNumber[0] == '\0') {
+        complaint = TEXT_NEED_SERVED_USER_NUMBER;
+    } else if (forwardedToNumber[0] == '\0') {
+        complaint = TEXT_NEED_FORWARDED_TO_NUMBER;
+    }
+    if (!forwardingCommandsOpenDriver(session)) {
+        return;
+    }
+    if (complaint != nullptr) {
+        statusLogAppend(&session->log, complaint);
+        return;
+    }
+
+    ForwardingControl control = session->commands.forwardingControl;
+    forwardingRequestBuild(&request, control, servedUserNumber, forwardedToNumber);
+
+    char line[OUTCOME_LINE_SIZE] = {};
+    textAppend(line, sizeof line,
+               (control & FORWARDING_DIRECTION_DEACTIVATE) ? TEXT_DEACTIVATION_IS
+                                                           : TEXT_ACTIVATION_IS);
+    char outcome[OUTCOME_TEXT_SIZE];
+    if (driverChannelSetForwarding(&session->channel, &request) == SET_FORWARDING_COMPLETED) {
+        outcomeTextForResult(resultCodeRead(&request), outcome);
+    } else {
+        textCopy(outcome, OUTCOME_TEXT_REFUSED, OUTCOME_TEXT_SIZE - 1);
+    }
+    textAppend(line, sizeof line, outcome);
+    statusLogAppend(&session->log, line);
+}
+
+} // namespace
+
+bool forwardingCommandsOpenDriver(ForwardingSession* session) {
+    if (driverChannelOpen(&session->channel)) {
+        return true;
+    }
+    statusLogAppend(&session->log, TEXT_FAILED_TO_OPEN_DRIVER);
+    return false;
+}
+
+void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId) {
+    const Platform* p = &session->platform;
+    p->checkRadioButton(p->context, IDC_IMMEDIATELY, IDC_PROCEDURE_LAST, commandId);
+    session->commands.forwardingControl =
+        static_cast<ForwardingControl>(commandId & FORWARDING_PROCEDURE_MASK);
+}
+
+void forwardingCommandsActivate(ForwardingSession* session) {
+    session->commands.forwardingControl &= static_cast<uint8_t>(~FORWARDING_DIRECTION_DEACTIVATE);
+    runForwardingRequest(session);
+}
+
+void forwardingCommandsDeactivate(ForwardingSession* session) {
+    session->commands.forwardingControl |= FORWARDING_DIRECTION_DEACTIVATE;
+    runForwardingRequest(session);
+}

@@ -1,0 +1,13 @@
+#include "forwarding_session.h"
+
+void forwardingSessionInit(ForwardingSession* session, const Platform* platform) {
+    session->platform = *platform;
+    driverChannelInit(&session->channel, &session->platform);
+    statusLogInit(&session->log, &session->platform);
+    session->commands.forwardingControl = 0;
+    session->poller.pollTimerArmed = false;
+}
+
+void forwardingSessionEnd(ForwardingSession* session) {
+    driverChannelClose(&session->channel);
+}

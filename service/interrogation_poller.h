@@ -1,0 +1,20 @@
+// "Check Current Setting": one poll per press and per timer tick, until the
+// driver reports the interrogation finished or timed out.
+#pragma once
+
+#include "forwarding_session.h"
+
+constexpr unsigned POLL_TIMER_ID = 1;
+constexpr unsigned POLL_INTERVAL_MS = 500;
+
+constexpr char TEXT_INTERROGATION_FINISHED[] = "Interrogation is finished";
+constexpr char TEXT_INTERROGATION_TIME_OUT[] = "Interrogation is time-out";
+constexpr char REPORT_SEPARATOR[] = "---------------------------------";
+constexpr unsigned REPORT_LINE_SIZE = 64;
+
+// One poll: reads the served user number afresh, makes room, opens the
+// driver, asks for the next entry and logs what came.
+void interrogationPollerPoll(ForwardingSession* session);
+
+// The five lines of one forwarding entry, read from the record as it stands.
+void reportBlockLog(StatusLog* log, const InterrogationRecord* record);

@@ -1,0 +1,25 @@
+// The bounded list of status lines, the program's only output while the
+// dialog runs. The lines live in the dialog's list; the log only counts,
+// deletes and appends through the platform.
+#pragma once
+
+#include "platform.h"
+
+constexpr int STATUS_LOG_LIMIT = 256;
+constexpr char BANNER_TEXT[] = "Quorvan App Version 1.0";
+
+struct StatusLog {
+    const Platform* platform;
+};
+
+void statusLogInit(StatusLog* log, const Platform* platform);
+
+// Appends the banner; the font is the dialog's business.
+void statusLogStart(StatusLog* log);
+
+void statusLogAppend(StatusLog* log, const char* line);
+
+// While the list holds STATUS_LOG_LIMIT lines or more, deletes the oldest.
+// Called at the start of a command and of a report block only, so a command's
+// lines always follow a trim.
+void statusLogMakeRoom(StatusLog* log);

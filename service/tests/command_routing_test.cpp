@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "command_routing.h"
+#include "session_fixture.h"
+
+namespace {
+
+using Routing = SessionTest;
+
+uint32_t commandWord(uint32_t id, uint32_t notification) {
+    return (notification << 16) | id;
+}
+
+} // namespace
+
+TEST_F(Routing, NotificationsFromTheFieldsAndTheListChangeNothing) {
+    numbers("821", "739");
+    for (uint32_t id : {1005u, 1009u, 1010u}) {
+        for (uint32_t code : {0u, 1u, 0x100u, 0x200u, 0x300u, 0x400u}) {
+            EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, commandWord(id, code)));
+        }
+    }
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_EQ(0, session.commands.forwardingControl);
+}
+
+TEST_F(Routing, CommandsGoByTheirLowSixteenBits) {
+    numbers("821", "739");
+    EXPECT_EQ(ROUTE_HANDLED, commandRoutingDispatch(&session, commandWord(1022, 0)));
+    EXPECT_EQ(2, session.commands.forwardingControl);
+    EXPECT_EQ(ROUTE_HANDLED, commandRoutingDispatch(&session, commandWord(1021, 0xBEEF)));
+    EXPECT_EQ(1, session.commands.forwardingControl);
+    EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, commandWord(1031, 0)));
+    EXPECT_EQ(0x81, fake.setRequests.back()[0]);
+    EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, commandWord(1032, 0)));
+    EXPECT_EQ(0x01, fake.setRequests.back()[0]);
+    EXPECT_EQ(2u, fake.setRequests.size());
+}
+
+TEST_F(Routing, CheckCurrentSettingRunsExactlyOnePoll) {
+    numbers("821", "");
+    EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, 1033));
+    EXPECT_EQ(1, fake.opens);
+    EXPECT_EQ(1u, fake.interrogationRequests.size());
+}
+
+TEST_F(Routing, ClosingWithNoCommandGivenIsHarmless) {
+    EXPECT_EQ(ROUTE_END_DIALOG, commandRoutingDispatch(&session, COMMAND_CANCEL));
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_EQ(0, fake.closesOfUnknownHandles);
+}
+
+TEST_F(Routing, OkClosesTheDriverHandle) {
+    numbers("821", "");
+    commandRoutingDispatch(&session, 1033);
+    ASSERT_EQ(1u, fake.openDevices.size());
+    EXPECT_EQ(ROUTE_END_DIALOG, commandRoutingDispatch(&session, commandWord(COMMAND_OK, 0)));
+    EXPECT_TRUE(fake.openDevices.empty());
+    EXPECT_EQ(PLATFORM_NO_HANDLE, session.channel.driverHandle);
+}
