@@ -1,0 +1,90 @@
+#!/bin/sh
+# Checks the built program from the outside, as a bare Windows would meet it:
+# it may import only system DLLs that every Windows has, it stays within its
+# size budget, and it carries its dialog, icon, manifest and version.
+#
+# usage: check_executable.sh OBJDUMP WINDRES PROGRAM.exe MAX_BYTES (0: no limit)
+set -u
+
+if [ $# -ne 4 ]; then
+    echo "usage: $0 OBJDUMP WINDRES PROGRAM.exe MAX_BYTES" >&2
+    exit 2
+fi
+objdump=$1
+windres=$2
+program=$3
+limit=$4
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+if [ ! -f "$program" ]; then
+    echo "FAIL: $program does not exist" >&2
+    exit 1
+fi
+
+# --- size ---
+size=$(wc -c <"$program")
+if [ "$limit" -gt 0 ] && [ "$size" -gt "$limit" ]; then
+    fail "$program is $size bytes, over the limit of $limit"
+fi
+
+# --- imports: only KERNEL32, USER32, GDI32 and, at most, msvcrt ---
+headers=$("$objdump" -p "$program") || { echo "FAIL: $objdump cannot read $program" >&2; exit 1; }
+dlls=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' |
+    tr '[:lower:]' '[:upper:]' | sort -u)
+for dll in $dlls; do
+    case $dll in
+    KERNEL32.DLL | USER32.DLL | GDI32.DLL | MSVCRT.DLL) ;;
+    *) fail "imports $dll, which a bare Windows does not have or the program must not need" ;;
+    esac
+done
+for needed in KERNEL32.DLL USER32.DLL GDI32.DLL; do
+    printf '%s\n' "$dlls" | grep -qx "$needed" || fail "does not import $needed"
+done
+printf '%s\n' "$headers" | grep -q 'Subsystem[[:space:]]*0*2[[:space:]]' ||
+    fail "is not a graphical (windows subsystem) program"
+
+# --- resources, read back out of the program ---
+resources=$("$windres" -i "$program" -J coff -O rc 2>&1) || {
+    fail "$windres cannot read the resources: $resources"
+    resources=
+}
+template=$(printf '%s\n' "$resources" | sed -n '/^"MAIN_DIALOG" DIALOG/,/^END/p')
+if [ -z "$template" ]; then
+    fail "has no dialog template MAIN_DIALOG"
+else
+    printf '%s\n' "$template" | grep -q '^CAPTION "Call Forwarding Setting"$' ||
+        fail "MAIN_DIALOG has not the caption \"Call Forwarding Setting\""
+    controls=$(printf '%s\n' "$template" | grep -c '^[[:space:]]*CONTROL ')
+    [ "$controls" -eq 12 ] || fail "MAIN_DIALOG has $controls controls, not 12"
+    # Enter and Escape end the dialog only because no control takes the
+    # identifiers of OK and Cancel and no push button is the default.
+    printf '%s\n' "$template" | grep -Eq '^[[:space:]]*CONTROL "[^"]*", (1|2),' &&
+        fail "MAIN_DIALOG has a control with the identifier 1 or 2"
+    printf '%s\n' "$template" |
+        grep -Eiq '"BUTTON", 0x[0-9a-f]*1,' &&
+        fail "MAIN_DIALOG has a default push button"
+fi
+printf '%s\n' "$resources" | grep -q '^103 14 ' || fail "has no icon group 103"
+printf '%s\n' "$resources" | sed -n '/^103 14 /,/^END/p' | grep -q 'Has 1 elements' ||
+    fail "icon group 103 does not hold exactly one image"
+manifest=$(printf '%s\n' "$resources" | sed -n '/^1 24 /,/^END/p')
+if [ -z "$manifest" ]; then
+    fail "has no manifest (RT_MANIFEST 1)"
+else
+    for word in 'level=""asInvoker""' 'Microsoft.Windows.Common-Controls' 'PerMonitorV2'; do
+        printf '%s\n' "$manifest" | grep -q "$word" || fail "the manifest lacks $word"
+    done
+fi
+printf '%s\n' "$resources" | grep -q 'VALUE "FileDescription", "Call Forwarding Setting"' ||
+    fail "has no version information describing it as Call Forwarding Setting"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$program: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "$program: $size bytes; imports $(echo $dlls); resources present"

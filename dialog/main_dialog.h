@@ -1,0 +1,7 @@
+// The one dialog of the program: its procedure routes the controls' commands
+// and the poll timer's ticks to the forwarding session.
+#pragma once
+
+#include <windows.h>
+
+INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
