@@ -1,0 +1,509 @@
+// Drives the running "Call Forwarding Setting" dialog from another process
+// through window messages only, and talks to the stand-in driver's test
+// control device. Verbs come from the command line and run in order; each
+// prints plain lines "<key> <fields...>" with free text always last, so a
+// shell can parse them. The first failing verb prints "error <verb> <why>"
+// and ends the run with exit code 1 (2 for a usage error).
+//
+//   probe wait 10000 set 1010 821 set 1009 739 click 1021 click 1032 lines
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "probe_driver.h"
+#include "probe_util.h"
+
+namespace {
+
+constexpr char DIALOG_TITLE[] = "Call Forwarding Setting";
+constexpr int STATUS_LIST_ID = 1005;
+constexpr int SERVED_USER_NUMBER_ID = 1010;
+constexpr DWORD DEFAULT_FIND_MS = 15000;
+constexpr int MAX_TEXT = 1024;
+
+HWND dialog = nullptr;
+// How long one message to the dialog may take before the probe gives up; an
+// activation waits for the network, so this is generous.
+DWORD messageTimeoutMs = 30000;
+
+bool isDialogReady(HWND window) {
+    if (!IsWindow(window) || !IsWindowVisible(window)) return false;
+    HWND list = GetDlgItem(window, STATUS_LIST_ID);
+    if (list == nullptr || GetDlgItem(window, SERVED_USER_NUMBER_ID) == nullptr) return false;
+    // The banner is logged while the dialog starts: once the list answers
+    // with it, start-up is over.
+    DWORD_PTR count = 0;
+    if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count)) return false;
+    return static_cast<LRESULT>(count) >= 1;
+}
+
+bool findDialog(DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND window = FindWindowA(nullptr, DIALOG_TITLE);
+        if (window != nullptr && isDialogReady(window)) {
+            dialog = window;
+            return true;
+        }
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
+bool needDialog() {
+    if (dialog != nullptr && IsWindow(dialog)) return true;
+    dialog = nullptr;
+    if (findDialog(DEFAULT_FIND_MS)) return true;
+    fail("no visible dialog titled \"%s\"", DIALOG_TITLE);
+    return false;
+}
+
+HWND needControl(int id) {
+    if (!needDialog()) return nullptr;
+    HWND control = GetDlgItem(dialog, id);
+    if (control == nullptr) fail("no control %d", id);
+    return control;
+}
+
+// Sends and waits for the answer; false (with an error) when the dialog does
+// not answer in time, so a hung dialog ends the run instead of the probe.
+bool send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, messageTimeoutMs,
+                             &answer)) {
+        fail("message 0x%04x not answered within %lu ms (error %lu)", message,
+             static_cast<unsigned long>(messageTimeoutMs), static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    if (result != nullptr) *result = static_cast<LRESULT>(answer);
+    return true;
+}
+
+bool windowText(HWND window, char* text, int size) {
+    WCHAR wide[MAX_TEXT];
+    LRESULT length = 0;
+    if (!send(window, WM_GETTEXT, MAX_TEXT, reinterpret_cast<LPARAM>(wide), &length)) return false;
+    if (length < 0 || length >= MAX_TEXT) length = 0;
+    wide[length] = 0;
+    toNarrow(wide, text, size);
+    return true;
+}
+
+// LB_GETTEXT goes as the wide variant: Wine marshals the narrow one across
+// processes as UTF-16 and overruns a narrow-sized buffer.
+bool statusLine(HWND list, int index, char* text, int size) {
+    LRESULT length = 0;
+    if (!send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, &length)) return false;
+    if (length == LB_ERR || length >= MAX_TEXT) {
+        fail("status line %d has no text (length %ld)", index, static_cast<long>(length));
+        return false;
+    }
+    WCHAR wide[MAX_TEXT + 1];
+    wide[0] = 0;
+    if (!send(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide), &length))
+        return false;
+    if (length == LB_ERR) length = 0;
+    wide[length] = 0;
+    toNarrow(wide, text, size);
+    return true;
+}
+
+bool statusCount(int* count) {
+    HWND list = needControl(STATUS_LIST_ID);
+    if (list == nullptr) return false;
+    LRESULT answer = 0;
+    if (!send(list, LB_GETCOUNT, 0, 0, &answer)) return false;
+    *count = static_cast<int>(answer);
+    return true;
+}
+
+// The last line, or an empty text for an empty list.
+bool lastStatusLine(char* text, int size, int* count) {
+    text[0] = 0;
+    if (!statusCount(count)) return false;
+    if (*count == 0) return true;
+    return statusLine(GetDlgItem(dialog, STATUS_LIST_ID), *count - 1, text, size);
+}
+
+// --- verbs -----------------------------------------------------------------
+
+bool verbWait(char** args) {
+    DWORD timeoutMs = 0;
+    if (!parseMs(args[0], &timeoutMs)) return false;
+    DWORD start = GetTickCount();
+    if (!findDialog(timeoutMs)) {
+        fail("no visible dialog titled \"%s\" within %s ms", DIALOG_TITLE, args[0]);
+        return false;
+    }
+    out("dialog ready %lu", static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+bool verbGone(char** args) {
+    DWORD timeoutMs = 0;
+    if (!parseMs(args[0], &timeoutMs)) return false;
+    DWORD start = GetTickCount();
+    while (FindWindowA(nullptr, DIALOG_TITLE) != nullptr) {
+        if (GetTickCount() - start >= timeoutMs) {
+            fail("dialog still there after %s ms", args[0]);
+            return false;
+        }
+        Sleep(20);
+    }
+    dialog = nullptr;
+    out("dialog gone %lu", static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+bool verbAbsent(char**) {
+    HWND window = FindWindowA(nullptr, DIALOG_TITLE);
+    out("dialog %s", window != nullptr ? "present" : "absent");
+    return true;
+}
+
+bool verbSleep(char** args) {
+    DWORD ms = 0;
+    if (!parseMs(args[0], &ms)) return false;
+    Sleep(ms);
+    return true;
+}
+
+bool verbTimeout(char** args) {
+    return parseMs(args[0], &messageTimeoutMs);
+}
+
+bool setText(const char* idText, const char* text) {
+    int id = 0;
+    if (!parseInt(idText, &id)) return false;
+    HWND control = needControl(id);
+    if (control == nullptr) return false;
+    WCHAR wide[MAX_TEXT];
+    toWide(text, wide, MAX_TEXT);
+    LRESULT ok = 0;
+    if (!send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide), &ok)) return false;
+    if (!ok) {
+        fail("control %d refused its text", id);
+        return false;
+    }
+    return true;
+}
+
+bool verbSet(char** args) { return setText(args[0], args[1]); }
+bool verbClear(char** args) { return setText(args[0], ""); }
+
+// BM_CLICK makes the button send its own notification, as a mouse click
+// would; the answer comes once the dialog has handled the command, so the
+// elapsed time shows how long the dialog was busy with it.
+bool verbClick(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id)) return false;
+    HWND control = needControl(id);
+    if (control == nullptr) return false;
+    DWORD start = GetTickCount();
+    if (!send(control, BM_CLICK, 0, 0, nullptr)) return false;
+    out("clicked %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+bool sendCommand(int id, int code) {
+    if (!needDialog()) return false;
+    HWND control = GetDlgItem(dialog, id);
+    WPARAM wParam = MAKEWPARAM(static_cast<WORD>(id), static_cast<WORD>(code));
+    DWORD start = GetTickCount();
+    if (!send(dialog, WM_COMMAND, wParam, reinterpret_cast<LPARAM>(control), nullptr)) return false;
+    out("commanded %d %d %lu", id, code, static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+bool verbCommand(char** args) {
+    int id = 0;
+    int code = 0;
+    if (!parseInt(args[0], &id) || !parseInt(args[1], &code)) return false;
+    return sendCommand(id, code);
+}
+
+bool verbTimer(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id)) return false;
+    if (!needDialog()) return false;
+    DWORD start = GetTickCount();
+    if (!send(dialog, WM_TIMER, static_cast<WPARAM>(id), 0, nullptr)) return false;
+    out("timed %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+// Ends the dialog the way Escape or the close box would. Posted: the answer
+// would race with the window's destruction.
+bool verbClose(char** args) {
+    if (!needDialog()) return false;
+    bool byCommand = strcmp(args[0], "cancel") == 0;
+    bool byOk = strcmp(args[0], "ok") == 0;
+    bool byCloseBox = strcmp(args[0], "wmclose") == 0;
+    if (!byCommand && !byOk && !byCloseBox) {
+        fail("close takes cancel, ok or wmclose, not \"%s\"", args[0]);
+        return false;
+    }
+    BOOL posted = byCloseBox ? PostMessageW(dialog, WM_CLOSE, 0, 0)
+                             : PostMessageW(dialog, WM_COMMAND, byOk ? IDOK : IDCANCEL, 0);
+    if (!posted) {
+        fail("cannot post to the dialog (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool verbLines(char**) {
+    int count = 0;
+    if (!statusCount(&count)) return false;
+    HWND list = GetDlgItem(dialog, STATUS_LIST_ID);
+    out("count %d", count);
+    char text[MAX_TEXT];
+    for (int i = 0; i < count; ++i) {
+        if (!statusLine(list, i, text, MAX_TEXT)) return false;
+        out("line %d %s", i, text);
+    }
+    return true;
+}
+
+bool verbCount(char**) {
+    int count = 0;
+    if (!statusCount(&count)) return false;
+    out("count %d", count);
+    return true;
+}
+
+// Waits until the last status line is the given text.
+bool verbUntil(char** args) {
+    DWORD timeoutMs = 0;
+    if (!parseMs(args[1], &timeoutMs)) return false;
+    DWORD start = GetTickCount();
+    char text[MAX_TEXT];
+    int count = 0;
+    for (;;) {
+        if (!lastStatusLine(text, MAX_TEXT, &count)) return false;
+        if (strcmp(text, args[0]) == 0) break;
+        if (GetTickCount() - start >= timeoutMs) {
+            fail("last line still \"%s\" (of %d) after %s ms", text, count, args[1]);
+            return false;
+        }
+        Sleep(20);
+    }
+    out("until %lu %d", static_cast<unsigned long>(GetTickCount() - start), count);
+    return true;
+}
+
+bool verbCheck(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id)) return false;
+    HWND control = needControl(id);
+    if (control == nullptr) return false;
+    LRESULT state = 0;
+    if (!send(control, BM_GETCHECK, 0, 0, &state)) return false;
+    out("check %d %ld", id, static_cast<long>(state));
+    return true;
+}
+
+bool verbText(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id)) return false;
+    HWND control = needControl(id);
+    if (control == nullptr) return false;
+    char text[MAX_TEXT];
+    if (!windowText(control, text, MAX_TEXT)) return false;
+    out("text %d %s", id, text);
+    return true;
+}
+
+// Every child in creation (tab) order, positions in the dialog's client
+// coordinates: "control <id> <class> <style> <exstyle> <x> <y> <w> <h> <text>".
+bool verbControls(char**) {
+    if (!needDialog()) return false;
+    int index = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT), ++index) {
+        char className[64];
+        if (GetClassNameA(child, className, sizeof className) == 0) className[0] = 0;
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        char text[MAX_TEXT];
+        if (!windowText(child, text, MAX_TEXT)) return false;
+        out("control %d %s %08lx %08lx %ld %ld %ld %ld %s", GetDlgCtrlID(child), className,
+            static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
+            static_cast<unsigned long>(GetWindowLongA(child, GWL_EXSTYLE)), rect.left, rect.top,
+            rect.right - rect.left, rect.bottom - rect.top, text);
+    }
+    out("controls %d", index);
+    return true;
+}
+
+// The dialog's window and client rectangles on the screen, its styles and
+// its title.
+bool verbWindow(char**) {
+    if (!needDialog()) return false;
+    RECT window;
+    RECT client;
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    char title[MAX_TEXT];
+    if (!windowText(dialog, title, MAX_TEXT)) return false;
+    out("window %ld %ld %ld %ld", window.left, window.top, window.right, window.bottom);
+    out("client %ld %ld %ld %ld", client.left, client.top, client.right, client.bottom);
+    out("style %08lx %08lx", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
+        static_cast<unsigned long>(GetWindowLongA(dialog, GWL_EXSTYLE)));
+    out("title %s", title);
+    return true;
+}
+
+INT_PTR CALLBACK measuringDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// The dialog base units of the template's font, measured on a hidden dialog
+// of this process made with the same font, so positions in dialog units can
+// be turned into pixels independently of the program under test.
+bool verbUnits(char**) {
+    alignas(4) WORD buffer[64] = {};
+    DLGTEMPLATE* header = reinterpret_cast<DLGTEMPLATE*>(buffer);
+    header->style = WS_POPUP | DS_SETFONT;
+    header->cx = 10;
+    header->cy = 10;
+    WORD* tail = reinterpret_cast<WORD*>(header + 1);
+    *tail++ = 0; // no menu
+    *tail++ = 0; // predefined dialog class
+    *tail++ = 0; // no title
+    *tail++ = 8; // point size
+    const char face[] = "System";
+    for (const char* c = face; *c != 0; ++c) *tail++ = static_cast<WORD>(*c);
+    *tail++ = 0;
+    HWND probeDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), header, nullptr,
+                                                  measuringDialogProc, 0);
+    if (probeDialog == nullptr) {
+        fail("cannot create a measuring dialog (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    RECT units = {0, 0, 4, 8};
+    MapDialogRect(probeDialog, &units);
+    DestroyWindow(probeDialog);
+    out("units %ld %ld", units.right, units.bottom);
+    return true;
+}
+
+bool verbFocus(char**) {
+    if (!needDialog()) return false;
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
+        fail("no thread information (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    int id = 0;
+    if (info.hwndFocus != nullptr && GetParent(info.hwndFocus) == dialog) {
+        id = GetDlgCtrlID(info.hwndFocus);
+    }
+    out("focus %d", id);
+    out("active %d", info.hwndActive == dialog ? 1 : 0);
+    return true;
+}
+
+// Where status line I is drawn, in the dialog's client coordinates, for
+// looking at a screenshot: "itemrect I L T R B TOP" with TOP the first line
+// in view.
+bool verbItemRect(char** args) {
+    int index = 0;
+    if (!parseInt(args[0], &index)) return false;
+    HWND list = needControl(STATUS_LIST_ID);
+    if (list == nullptr) return false;
+    RECT rect = {};
+    LRESULT ok = 0;
+    if (!send(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect), &ok))
+        return false;
+    if (ok == LB_ERR) {
+        fail("no status line %d", index);
+        return false;
+    }
+    LRESULT top = 0;
+    if (!send(list, LB_GETTOPINDEX, 0, 0, &top)) return false;
+    MapWindowPoints(list, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    out("itemrect %d %ld %ld %ld %ld %ld", index, rect.left, rect.top, rect.right, rect.bottom,
+        static_cast<long>(top));
+    return true;
+}
+
+// --- the table of verbs ----------------------------------------------------
+
+struct Verb {
+    const char* name;
+    int argumentCount;
+    bool (*run)(char** args);
+    const char* usage;
+};
+
+const Verb VERBS[] = {
+    {"wait", 1, verbWait, "wait MS            until the dialog is visible and its list answers"},
+    {"gone", 1, verbGone, "gone MS            until no window has the dialog's title"},
+    {"absent", 0, verbAbsent, "absent             dialog present|absent, at once"},
+    {"sleep", 1, verbSleep, "sleep MS"},
+    {"timeout", 1, verbTimeout, "timeout MS         how long one message may take (default 30000)"},
+    {"set", 2, verbSet, "set ID TEXT        WM_SETTEXT"},
+    {"clear", 1, verbClear, "clear ID           WM_SETTEXT with an empty text"},
+    {"click", 1, verbClick, "click ID           BM_CLICK, then: clicked ID MS"},
+    {"command", 2, verbCommand, "command ID CODE    WM_COMMAND from that control"},
+    {"timer", 1, verbTimer, "timer ID           WM_TIMER with that identifier"},
+    {"close", 1, verbClose, "close cancel|ok|wmclose"},
+    {"lines", 0, verbLines, "lines              count N, then line I TEXT for each"},
+    {"count", 0, verbCount, "count              count N"},
+    {"until", 2, verbUntil, "until TEXT MS      until the last line is TEXT"},
+    {"check", 1, verbCheck, "check ID           check ID STATE"},
+    {"text", 1, verbText, "text ID            text ID TEXT"},
+    {"controls", 0, verbControls, "controls           control ID CLASS STYLE EXSTYLE X Y W H TEXT"},
+    {"window", 0, verbWindow, "window             window/client rectangles, style, title"},
+    {"units", 0, verbUnits, "units              dialog base units of System 8"},
+    {"focus", 0, verbFocus, "focus              focus ID, active 0|1"},
+    {"itemrect", 1, verbItemRect, "itemrect I         itemrect I L T R B (dialog client), top index"},
+    {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
+    {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
+    {"drv-config", 2, driverConfigure, "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO"},
+    {"drv-received", 0, driverReceived, "drv-received       received N, then request ... HEX"},
+    {"drv-stats", 0, driverStatistics, "drv-stats          stat KEY VALUE lines"},
+    {"drv-forwardings", 0, driverForwardings, "drv-forwardings    forwardings N, then forwarding P S SERVED TO"},
+};
+
+void usage() {
+    fprintf(stderr, "usage: probe VERB [ARGS] [VERB [ARGS] ...]\n");
+    for (const Verb& verb : VERBS) fprintf(stderr, "  %s\n", verb.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        usage();
+        return 2;
+    }
+    int i = 1;
+    int repeat = 1;
+    while (i < argc) {
+        const Verb* verb = nullptr;
+        for (const Verb& candidate : VERBS) {
+            if (strcmp(candidate.name, argv[i]) == 0) verb = &candidate;
+        }
+        if (verb == nullptr || i + verb->argumentCount >= argc) {
+            fprintf(stderr, "probe: unknown verb or missing arguments at \"%s\"\n", argv[i]);
+            usage();
+            return 2;
+        }
+        setVerb(verb->name);
+        if (verb->run == nullptr) {
+            if (!parseInt(argv[i + 1], &repeat) || repeat < 0) return 2;
+        } else {
+            for (int n = 0; n < repeat; ++n) {
+                if (!verb->run(argv + i + 1)) return 1;
+            }
+            repeat = 1;
+        }
+        i += 1 + verb->argumentCount;
+    }
+    return 0;
+}
