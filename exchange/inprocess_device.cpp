@@ -147,9 +147,8 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
         return IO_REFUSED;
     }
     ++device->requests;
-    ExchangeAnswer answer =
-        exchangeSubmit(&device->exchange, controlCode, buffer, bufferSize, bufferSize,
-                       device->nowMs);
+    ExchangeAnswer answer = exchangeSubmit(&device->exchange, controlCode, buffer, bufferSize,
+                                           bufferSize, device->nowMs);
     switch (answer.status) {
     case EXCHANGE_COMPLETED:
         *bytesReturned = answer.bytesReturned;

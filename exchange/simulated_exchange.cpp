@@ -122,7 +122,8 @@ unsigned countForwardings(const SimulatedExchange* exchange, const char* number,
 
 void noteReceived(SimulatedExchange* exchange, uint32_t controlCode, const uint8_t* buffer,
                   uint32_t inLength, uint32_t outCapacity, uint64_t nowMs) {
-    ExchangeReceived& slot = exchange->received[exchange->receivedTotal % EXCHANGE_RECEIVED_CAPACITY];
+    ExchangeReceived& slot =
+        exchange->received[exchange->receivedTotal % EXCHANGE_RECEIVED_CAPACITY];
     zeroBytes(&slot, sizeof slot);
     slot.controlCode = controlCode;
     slot.inLength = inLength;
@@ -360,7 +361,7 @@ const ExchangeForwarding* exchangeFindForwarding(const SimulatedExchange* exchan
 
 unsigned exchangeReceivedCount(const SimulatedExchange* exchange) {
     return exchange->receivedTotal < EXCHANGE_RECEIVED_CAPACITY ? exchange->receivedTotal
-                                                                 : EXCHANGE_RECEIVED_CAPACITY;
+                                                                : EXCHANGE_RECEIVED_CAPACITY;
 }
 
 const ExchangeReceived* exchangeReceivedAt(const SimulatedExchange* exchange, unsigned age) {

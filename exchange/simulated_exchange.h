@@ -50,12 +50,12 @@
 
 // Result codes of rejected set-forwarding requests. Never 0 (success) and
 // never RESULT_CODE_TIME_OUT, so each outcome can be told apart on screen.
-constexpr uint16_t EXCHANGE_RESULT_INVALID_NUMBER = 0x3A01;   // empty, or not only digits
-constexpr uint16_t EXCHANGE_RESULT_UNTERMINATED = 0x3A02;     // no terminator in its field
-constexpr uint16_t EXCHANGE_RESULT_NOT_ACTIVE = 0x3A03;       // nothing to deactivate
-constexpr uint16_t EXCHANGE_RESULT_TABLE_FULL = 0x3A04;       // no room for another forwarding
+constexpr uint16_t EXCHANGE_RESULT_INVALID_NUMBER = 0x3A01;    // empty, or not only digits
+constexpr uint16_t EXCHANGE_RESULT_UNTERMINATED = 0x3A02;      // no terminator in its field
+constexpr uint16_t EXCHANGE_RESULT_NOT_ACTIVE = 0x3A03;        // nothing to deactivate
+constexpr uint16_t EXCHANGE_RESULT_TABLE_FULL = 0x3A04;        // no room for another forwarding
 constexpr uint16_t EXCHANGE_RESULT_INVALID_PROCEDURE = 0x3A05; // procedure code 3
-constexpr uint16_t EXCHANGE_RESULT_INVALID_CONTROL = 0x3A06;  // bits 2-6 of the control byte set
+constexpr uint16_t EXCHANGE_RESULT_INVALID_CONTROL = 0x3A06;   // bits 2-6 of the control byte set
 
 constexpr unsigned EXCHANGE_FORWARDING_CAPACITY = 32;
 constexpr unsigned EXCHANGE_UNREACHABLE_CAPACITY = 4;

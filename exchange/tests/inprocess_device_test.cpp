@@ -34,7 +34,8 @@ class InProcessDeviceTest : public ::testing::Test {
 };
 
 TEST_F(InProcessDeviceTest, OpensOnlyTheDevicePathAndOnlyWhenTheDriverIsThere) {
-    for (const char* wrong : {"\\\\.\\CAPI20", "\\\\.\\CAPI2011", "CAPI201", "\\\\.\\capi201", ""}) {
+    for (const char* wrong :
+         {"\\\\.\\CAPI20", "\\\\.\\CAPI2011", "CAPI201", "\\\\.\\capi201", ""}) {
         EXPECT_EQ(platform.openDevice(platform.context, wrong), PLATFORM_INVALID_HANDLE) << wrong;
     }
     EXPECT_EQ(platform.openDevice(platform.context, nullptr), PLATFORM_INVALID_HANDLE);

@@ -21,8 +21,7 @@ std::vector<uint8_t> setRequest(uint8_t control, const std::string& served,
 
 std::vector<uint8_t> interrogation(const std::string& served) {
     std::vector<uint8_t> bytes(INTERROGATION_RECORD_SIZE, 0xEE); // the tail means nothing
-    std::memcpy(&bytes[INTERROGATION_SERVED_USER_NUMBER_OFFSET], served.c_str(),
-                served.size() + 1);
+    std::memcpy(&bytes[INTERROGATION_SERVED_USER_NUMBER_OFFSET], served.c_str(), served.size() + 1);
     return bytes;
 }
 
@@ -37,7 +36,8 @@ ExchangeForwarding forwarding(uint8_t procedure, uint8_t basicService, const cha
 }
 
 std::string text(const uint8_t* field) {
-    return std::string(reinterpret_cast<const char*>(field), strnlen(reinterpret_cast<const char*>(field), NUMBER_FIELD_SIZE));
+    return std::string(reinterpret_cast<const char*>(field),
+                       strnlen(reinterpret_cast<const char*>(field), NUMBER_FIELD_SIZE));
 }
 
 class ExchangeTest : public ::testing::Test {
@@ -54,10 +54,12 @@ class ExchangeTest : public ::testing::Test {
         return exchangeSubmit(&ex, IOCTL_CF_SET, bytes.data(), FORWARDING_REQUEST_SIZE,
                               FORWARDING_REQUEST_SIZE, now);
     }
-    ExchangeAnswer ask(const std::string& served, uint64_t now, std::vector<uint8_t>* out = nullptr) {
+    ExchangeAnswer ask(const std::string& served, uint64_t now,
+                       std::vector<uint8_t>* out = nullptr) {
         std::vector<uint8_t> bytes = interrogation(served);
-        ExchangeAnswer a = exchangeSubmit(&ex, IOCTL_CF_INTERROGATE, bytes.data(),
-                                          INTERROGATION_RECORD_SIZE, INTERROGATION_RECORD_SIZE, now);
+        ExchangeAnswer a =
+            exchangeSubmit(&ex, IOCTL_CF_INTERROGATE, bytes.data(), INTERROGATION_RECORD_SIZE,
+                           INTERROGATION_RECORD_SIZE, now);
         if (out != nullptr) {
             *out = bytes;
         }
@@ -84,7 +86,8 @@ TEST_F(ExchangeTest, ActivationAppliesAtSubmissionAndAnswersAfterTheDelay) {
     EXPECT_EQ(a.bytesReturned, FORWARDING_REQUEST_SIZE);
     EXPECT_EQ(bytes, sent) << "the answer is written by the caller when due";
 
-    const ExchangeForwarding* f = exchangeFindForwarding(&ex, "821", PROCEDURE_BUSY, BASIC_SERVICE_ALL);
+    const ExchangeForwarding* f =
+        exchangeFindForwarding(&ex, "821", PROCEDURE_BUSY, BASIC_SERVICE_ALL);
     ASSERT_NE(f, nullptr);
     EXPECT_STREQ(f->forwardedToNumber, "739");
     EXPECT_EQ(ex.forwardingCount, 1u);
@@ -102,7 +105,8 @@ TEST_F(ExchangeTest, ActivationReplacesTheForwardingOfThatNumberAndProcedureOnly
 
     EXPECT_EQ(ex.forwardingCount, 3u);
     EXPECT_EQ(exchangeFindForwarding(&ex, "821", PROCEDURE_BUSY, BASIC_SERVICE_SPEECH), nullptr);
-    const ExchangeForwarding* busy = exchangeFindForwarding(&ex, "821", PROCEDURE_BUSY, BASIC_SERVICE_ALL);
+    const ExchangeForwarding* busy =
+        exchangeFindForwarding(&ex, "821", PROCEDURE_BUSY, BASIC_SERVICE_ALL);
     ASSERT_NE(busy, nullptr);
     EXPECT_STREQ(busy->forwardedToNumber, "740");
     EXPECT_NE(exchangeFindForwarding(&ex, "821", PROCEDURE_NO_REPLY, BASIC_SERVICE_ALL), nullptr);
@@ -119,7 +123,8 @@ TEST_F(ExchangeTest, DeactivationRemovesEveryServiceOfThatProcedureThenHasNothin
     // The forwarded-to number of a deactivation need not match.
     EXPECT_EQ(set(BUSY_OFF, "821", "5").resultCode, RESULT_CODE_SUCCESS);
     EXPECT_EQ(ex.forwardingCount, 1u);
-    EXPECT_NE(exchangeFindForwarding(&ex, "821", PROCEDURE_IMMEDIATELY, BASIC_SERVICE_ALL), nullptr);
+    EXPECT_NE(exchangeFindForwarding(&ex, "821", PROCEDURE_IMMEDIATELY, BASIC_SERVICE_ALL),
+              nullptr);
 
     ExchangeAnswer again = set(BUSY_OFF, "821", "5", 40);
     EXPECT_EQ(again.status, EXCHANGE_DUE);
@@ -286,14 +291,12 @@ TEST_F(InterrogationTest, QueryShowsTheForwardingsInForceWhenItStarted) {
     expectNothingYet("821", 0);
     set(PROCEDURE_IMMEDIATELY, "821", "600", 100);
     expectEntry(300, PROCEDURE_BUSY, BASIC_SERVICE_SPEECH, "739");
-    expectEntry(400, PROCEDURE_NO_REPLY, BASIC_SERVICE_TELEPHONY_7KHZ,
-                "1234567890123456789012345");
+    expectEntry(400, PROCEDURE_NO_REPLY, BASIC_SERVICE_TELEPHONY_7KHZ, "1234567890123456789012345");
     EXPECT_EQ(ask("821", 500).status, EXCHANGE_FINISHED);
 
     expectNothingYet("821", 600);
     expectEntry(900, PROCEDURE_BUSY, BASIC_SERVICE_SPEECH, "739");
-    expectEntry(900, PROCEDURE_NO_REPLY, BASIC_SERVICE_TELEPHONY_7KHZ,
-                "1234567890123456789012345");
+    expectEntry(900, PROCEDURE_NO_REPLY, BASIC_SERVICE_TELEPHONY_7KHZ, "1234567890123456789012345");
     expectEntry(900, PROCEDURE_IMMEDIATELY, BASIC_SERVICE_ALL, "600");
 }
 
@@ -322,12 +325,12 @@ TEST_F(InterrogationTest, BadNumberIsRejectedAndLeavesTheRunningQueryAlone) {
 TEST_F(ExchangeTest, ShortBuffersAreRejectedAndLongerOnesAccepted) {
     std::vector<uint8_t> bytes = setRequest(BUSY_ON, "821", "739");
     bytes.resize(100, 0x55);
-    EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_SET, bytes.data(), FORWARDING_REQUEST_SIZE - 1,
-                             100, 0).status,
-              EXCHANGE_INVALID_PARAMETER);
-    EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_SET, bytes.data(), 100, FORWARDING_REQUEST_SIZE - 1, 0)
-                  .status,
-              EXCHANGE_BUFFER_TOO_SMALL);
+    EXPECT_EQ(
+        exchangeSubmit(&ex, IOCTL_CF_SET, bytes.data(), FORWARDING_REQUEST_SIZE - 1, 100, 0).status,
+        EXCHANGE_INVALID_PARAMETER);
+    EXPECT_EQ(
+        exchangeSubmit(&ex, IOCTL_CF_SET, bytes.data(), 100, FORWARDING_REQUEST_SIZE - 1, 0).status,
+        EXCHANGE_BUFFER_TOO_SMALL);
     EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_SET, nullptr, 100, 100, 0).status,
               EXCHANGE_INVALID_PARAMETER);
     EXPECT_EQ(ex.forwardingCount, 0u);
@@ -338,10 +341,12 @@ TEST_F(ExchangeTest, ShortBuffersAreRejectedAndLongerOnesAccepted) {
     std::vector<uint8_t> record = interrogation("821");
     record.resize(200, 0x55);
     EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_INTERROGATE, record.data(),
-                             INTERROGATION_RECORD_SIZE - 1, 200, 0).status,
+                             INTERROGATION_RECORD_SIZE - 1, 200, 0)
+                  .status,
               EXCHANGE_INVALID_PARAMETER);
     EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_INTERROGATE, record.data(), 200,
-                             INTERROGATION_RECORD_SIZE - 1, 0).status,
+                             INTERROGATION_RECORD_SIZE - 1, 0)
+                  .status,
               EXCHANGE_BUFFER_TOO_SMALL);
     EXPECT_EQ(exchangeSubmit(&ex, IOCTL_CF_INTERROGATE, record.data(), 200, 200, 0).bytesReturned,
               INTERROGATION_NOTHING_YET_BYTES);
@@ -366,7 +371,8 @@ TEST_F(ExchangeTest, ReceivedLogKeepsTheLatestSubmissionsAsTheyArrived) {
     EXPECT_EQ(exchangeReceivedCount(&ex), 0u);
     EXPECT_EQ(exchangeReceivedAt(&ex, 0), nullptr);
 
-    std::vector<uint8_t> request = setRequest(BUSY_ON | FORWARDING_DIRECTION_DEACTIVATE, "821", "739");
+    std::vector<uint8_t> request =
+        setRequest(BUSY_ON | FORWARDING_DIRECTION_DEACTIVATE, "821", "739");
     exchangeSubmit(&ex, IOCTL_CF_SET, request.data(), FORWARDING_REQUEST_SIZE,
                    FORWARDING_REQUEST_SIZE, 5);
     const ExchangeReceived* r = exchangeReceivedAt(&ex, 0);
@@ -404,13 +410,15 @@ TEST_F(ExchangeTest, GarbageNeverBreaksTheTable) {
         for (uint8_t& b : bytes) {
             // Mostly digits and terminators, so that some requests get through.
             uint32_t pick = next() % 16;
-            b = pick < 10 ? static_cast<uint8_t>('0' + pick)
-                          : pick < 13 ? 0 : static_cast<uint8_t>(next());
+            b = pick < 10   ? static_cast<uint8_t>('0' + pick)
+                : pick < 13 ? 0
+                            : static_cast<uint8_t>(next());
         }
         bytes[0] = static_cast<uint8_t>(next());
         const uint32_t in = next() % 129;
         const uint32_t out = next() % 129;
-        const uint32_t code = (next() % 3 == 0) ? next() : (next() % 2 ? IOCTL_CF_SET : IOCTL_CF_INTERROGATE);
+        const uint32_t code =
+            (next() % 3 == 0) ? next() : (next() % 2 ? IOCTL_CF_SET : IOCTL_CF_INTERROGATE);
         now += next() % 700;
         ExchangeAnswer a = exchangeSubmit(&ex, code, bytes.data(), in, out, now);
         ASSERT_LE(a.bytesReturned, out);

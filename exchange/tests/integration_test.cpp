@@ -1,0 +1,289 @@
+// The whole core, from the dialog's commands to the status lines, against the
+// simulated exchange behind the in-process device.
+#include "command_routing.h"
+#include "inprocess_device.h"
+#include "interrogation_poller.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The dialog as far as the core sees it: two fields, the list, the timer.
+struct Screen {
+    std::string servedUserNumber;
+    std::string forwardedToNumber;
+    std::vector<std::string> lines;
+    bool timerArmed = false;
+};
+
+Screen* screenOf(void* context) {
+    return static_cast<Screen*>(static_cast<InProcessDevice*>(context)->owner);
+}
+
+unsigned readField(void* context, int id, char* buffer, unsigned size) {
+    const Screen* s = screenOf(context);
+    const std::string& text =
+        id == IDC_SERVED_USER_NUMBER ? s->servedUserNumber : s->forwardedToNumber;
+    unsigned n = static_cast<unsigned>(std::min<size_t>(text.size(), size - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return n;
+}
+
+void fillDialog(Platform* p) {
+    p->readNumberField = readField;
+    p->countStatusLines = [](void* c) { return static_cast<int>(screenOf(c)->lines.size()); };
+    p->deleteFirstStatusLine = [](void* c) {
+        screenOf(c)->lines.erase(screenOf(c)->lines.begin());
+    };
+    p->appendStatusLine = [](void* c, const char* line) { screenOf(c)->lines.push_back(line); };
+    p->checkRadioButton = [](void*, int, int, int) {};
+    p->armTimer = [](void* c, unsigned, unsigned) { return screenOf(c)->timerArmed = true; };
+    p->killTimer = [](void* c, unsigned) { screenOf(c)->timerArmed = false; };
+}
+
+const std::string SEPARATOR(33, '-');
+
+std::vector<std::string> block(const std::string& cfBy, const std::string& from,
+                               const std::string& to) {
+    return {SEPARATOR, "CF by " + cfBy, "From: " + from, "To:   " + to, SEPARATOR};
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class CoreAgainstExchange : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        exchangeDefaultConfig(&config);
+        start();
+    }
+
+    void start() {
+        ASSERT_TRUE(inprocessDeviceInit(&device, &config));
+        device.owner = &screen;
+        Platform platform{};
+        fillDialog(&platform);
+        inprocessDeviceAttach(&device, &platform);
+        forwardingSessionInit(&session, &platform);
+    }
+
+    void TearDown() override {
+        commandRoutingDispatch(&session, COMMAND_CANCEL);
+        EXPECT_EQ(device.openDevices, 0u) << "the end of the dialog closes the driver";
+        EXPECT_EQ(device.openEvents, 0u);
+        EXPECT_EQ(device.faults, 0u) << device.lastFault;
+    }
+
+    // Runs one command and returns the lines it logged.
+    std::vector<std::string> command(int id) {
+        size_t before = screen.lines.size();
+        commandRoutingDispatch(&session, static_cast<uint32_t>(id));
+        EXPECT_LE(device.openDevices, 1u) << "at most one device handle between commands";
+        EXPECT_EQ(device.openEvents, 0u) << "no event outlives its command";
+        EXPECT_FALSE(device.pending.active);
+        return std::vector<std::string>(screen.lines.begin() + static_cast<long>(before),
+                                        screen.lines.end());
+    }
+
+    std::vector<std::string> forward(int procedure, int directionButton, const std::string& served,
+                                     const std::string& to) {
+        screen.servedUserNumber = served;
+        screen.forwardedToNumber = to;
+        command(procedure);
+        return command(directionButton);
+    }
+
+    // Presses Check Current Setting, then lets the timer tick every 500 ms
+    // until the poll stops; returns every line the polls logged.
+    std::vector<std::string> check(const std::string& served) {
+        screen.servedUserNumber = served;
+        std::vector<std::string> lines = command(IDC_CHECK_CURRENT_SETTING);
+        ++polls;
+        for (int tick = 0; screen.timerArmed && tick < 100; ++tick) {
+            inprocessDeviceAdvance(&device, POLL_INTERVAL_MS);
+            lines = lines + command(IDC_CHECK_CURRENT_SETTING);
+            ++polls;
+        }
+        EXPECT_FALSE(screen.timerArmed) << "the poll never ended";
+        return lines;
+    }
+
+    ExchangeConfig config;
+    InProcessDevice device;
+    Screen screen;
+    ForwardingSession session{};
+    int polls = 0;
+};
+
+TEST_F(CoreAgainstExchange, ActivateInterrogateDeactivateInterrogate) {
+    const uint64_t t0 = device.nowMs;
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is successful"});
+    EXPECT_EQ(device.nowMs, t0 + EXCHANGE_DEFAULT_DELAY_MS) << "the command waited for the network";
+
+    const ExchangeReceived* sent = exchangeReceivedAt(&device.exchange, 0);
+    ASSERT_NE(sent, nullptr);
+    EXPECT_EQ(sent->controlCode, IOCTL_CF_SET);
+    EXPECT_EQ(sent->inLength, FORWARDING_REQUEST_SIZE);
+    uint8_t expected[FORWARDING_REQUEST_SIZE] = {};
+    expected[REQUEST_CONTROL_OFFSET] = 0x01;
+    std::memcpy(expected + REQUEST_SERVED_USER_NUMBER_OFFSET, "821", 4);
+    std::memcpy(expected + REQUEST_FORWARDED_TO_NUMBER_OFFSET, "739", 4);
+    EXPECT_EQ(0, std::memcmp(sent->bytes, expected, sizeof expected));
+
+    EXPECT_EQ(forward(IDC_IMMEDIATELY, IDC_ACTIVATE, "821", "5550"),
+              std::vector<std::string>{"Activation is successful"});
+
+    EXPECT_EQ(check("821"), block("Busy (All Services)", "821", "739") +
+                                block("Immediately (All Services)", "821", "5550") +
+                                std::vector<std::string>{"Interrogation is finished"});
+    // Nothing yet for the delay, then one poll per entry and the last one.
+    EXPECT_EQ(polls, 1 + 3);
+    const ExchangeReceived* asked = exchangeReceivedAt(&device.exchange, 0);
+    EXPECT_EQ(asked->controlCode, IOCTL_CF_INTERROGATE);
+    EXPECT_EQ(asked->inLength, INTERROGATION_RECORD_SIZE);
+    EXPECT_STREQ(reinterpret_cast<const char*>(asked->bytes), "821");
+
+    EXPECT_EQ(forward(IDC_BUSY, IDC_DEACTIVATE, "821", "739"),
+              std::vector<std::string>{"Deactivation is successful"});
+    EXPECT_EQ(exchangeReceivedAt(&device.exchange, 0)->bytes[REQUEST_CONTROL_OFFSET], 0x81);
+    EXPECT_EQ(check("821"), block("Immediately (All Services)", "821", "5550") +
+                                std::vector<std::string>{"Interrogation is finished"});
+
+    EXPECT_EQ(forward(IDC_IMMEDIATELY, IDC_DEACTIVATE, "821", "5550"),
+              std::vector<std::string>{"Deactivation is successful"});
+    EXPECT_EQ(check("821"), std::vector<std::string>{"Interrogation is finished"});
+}
+
+TEST_F(CoreAgainstExchange, ForwardingsInForceAtStartAreReportedWithTheirServices) {
+    const char* to25 = "1234567890123456789012345";
+    config.forwardings[0] = {PROCEDURE_BUSY, BASIC_SERVICE_SPEECH, "821", "739"};
+    config.forwardings[1] = {PROCEDURE_NO_REPLY, BASIC_SERVICE_TELEPHONY_7KHZ, "821", ""};
+    std::strcpy(config.forwardings[1].forwardedToNumber, to25);
+    config.forwardings[2] = {PROCEDURE_IMMEDIATELY, BASIC_SERVICE_DATA, "4", "5"};
+    config.forwardingCount = 3;
+    start();
+    EXPECT_EQ(check("821"), block("Busy (Speech)", "821", "739") +
+                                block("No reply (7KHz Telephony)", "821", to25) +
+                                std::vector<std::string>{"Interrogation is finished"});
+}
+
+TEST_F(CoreAgainstExchange, UnreachableNumberTimesOutBothWays) {
+    const uint64_t t0 = device.nowMs;
+    EXPECT_EQ(forward(IDC_NO_REPLY, IDC_ACTIVATE, EXCHANGE_DEFAULT_UNREACHABLE_NUMBER, "739"),
+              std::vector<std::string>{"Activation is time out"});
+    EXPECT_EQ(device.nowMs, t0 + EXCHANGE_DEFAULT_TIME_OUT_MS);
+
+    EXPECT_EQ(check(EXCHANGE_DEFAULT_UNREACHABLE_NUMBER),
+              std::vector<std::string>{"Interrogation is time-out"});
+    EXPECT_EQ(polls, static_cast<int>(EXCHANGE_DEFAULT_TIME_OUT_MS / POLL_INTERVAL_MS) + 1);
+
+    EXPECT_EQ(forward(IDC_NO_REPLY, IDC_DEACTIVATE, EXCHANGE_DEFAULT_UNREACHABLE_NUMBER, "739"),
+              std::vector<std::string>{"Deactivation is time out"});
+}
+
+TEST_F(CoreAgainstExchange, RejectionsShowTheExchangesCode) {
+    EXPECT_EQ(forward(IDC_BUSY, IDC_DEACTIVATE, "821", "739"),
+              std::vector<std::string>{"Deactivation is failed (3a03)"});
+    // Pasted text gets past a digit-only field.
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "82a", "739"),
+              std::vector<std::string>{"Activation is failed (3a01)"});
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "+739"),
+              std::vector<std::string>{"Activation is failed (3a01)"});
+    // The fourth command of the procedure range has no button but codes 3.
+    EXPECT_EQ(forward(IDC_PROCEDURE_LAST, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is failed (3a05)"});
+    EXPECT_EQ(device.exchange.forwardingCount, 0u);
+}
+
+TEST_F(CoreAgainstExchange, FullTableRejectsActivation) {
+    for (unsigned i = 0; i < EXCHANGE_FORWARDING_CAPACITY; ++i) {
+        ExchangeForwarding& f = config.forwardings[i];
+        f = {PROCEDURE_IMMEDIATELY, BASIC_SERVICE_ALL, "", "1"};
+        std::strcpy(f.servedUserNumber, std::to_string(100 + i).c_str());
+    }
+    config.forwardingCount = EXCHANGE_FORWARDING_CAPACITY;
+    start();
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is failed (3a04)"});
+    EXPECT_EQ(forward(IDC_IMMEDIATELY, IDC_ACTIVATE, "100", "2"),
+              std::vector<std::string>{"Activation is successful"});
+}
+
+TEST_F(CoreAgainstExchange, LongNumbersAreSentWholeUpToTheirLimit) {
+    const std::string digits30 = "123456789012345678901234567890";
+    const std::string digits25 = digits30.substr(0, NUMBER_MAX_LENGTH);
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, digits30, digits25),
+              std::vector<std::string>{"Activation is successful"});
+    const ExchangeReceived* sent = exchangeReceivedAt(&device.exchange, 0);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(sent->bytes + REQUEST_SERVED_USER_NUMBER_OFFSET)),
+        digits25);
+    EXPECT_EQ(check(digits25), block("Busy (All Services)", digits25, digits25) +
+                                   std::vector<std::string>{"Interrogation is finished"});
+}
+
+TEST_F(CoreAgainstExchange, ChangingTheNumberMidPollStartsItsOwnQuery) {
+    ASSERT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is successful"});
+    ASSERT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "4", "5"),
+              std::vector<std::string>{"Activation is successful"});
+
+    screen.servedUserNumber = "821";
+    EXPECT_TRUE(command(IDC_CHECK_CURRENT_SETTING).empty());
+    EXPECT_TRUE(screen.timerArmed);
+    // Before the next tick the user types another number; the poll goes on
+    // with it, from the start of that number's answer.
+    EXPECT_EQ(check("4"), block("Busy (All Services)", "4", "5") +
+                              std::vector<std::string>{"Interrogation is finished"});
+}
+
+TEST_F(CoreAgainstExchange, EmptyNumberDuringAPollIsReportedUntilFilled) {
+    ASSERT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is successful"});
+    screen.servedUserNumber = "821";
+    command(IDC_CHECK_CURRENT_SETTING);
+    screen.servedUserNumber = "";
+    inprocessDeviceAdvance(&device, POLL_INTERVAL_MS);
+    EXPECT_EQ(command(IDC_CHECK_CURRENT_SETTING),
+              std::vector<std::string>{"Need to fill Transferd Number!"});
+    EXPECT_TRUE(screen.timerArmed);
+    EXPECT_EQ(check("821"), block("Busy (All Services)", "821", "739") +
+                                std::vector<std::string>{"Interrogation is finished"});
+}
+
+TEST_F(CoreAgainstExchange, MissingDriverIsReportedAndNothingIsSent) {
+    device.driverAbsent = true;
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Failed to Open Driver"});
+    EXPECT_EQ(forward(IDC_BUSY, IDC_DEACTIVATE, "", ""),
+              std::vector<std::string>{"Failed to Open Driver"});
+    EXPECT_EQ(check("821"), std::vector<std::string>{"Failed to Open Driver"});
+    EXPECT_EQ(device.requests, 0u);
+    EXPECT_EQ(exchangeReceivedCount(&device.exchange), 0u);
+
+    // The driver comes back: the next command finds it.
+    device.driverAbsent = false;
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
+              std::vector<std::string>{"Activation is successful"});
+}
+
+TEST_F(CoreAgainstExchange, MissingNumbersAreCaughtBeforeTheExchange) {
+    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "", "739"),
+              std::vector<std::string>{"Need to fill Transferd Number!"});
+    EXPECT_EQ(forward(IDC_BUSY, IDC_DEACTIVATE, "821", ""),
+              std::vector<std::string>{"Need to fill Forward-To Number!"});
+    EXPECT_EQ(check(""), std::vector<std::string>{"Need to fill Transferd Number!"});
+    EXPECT_EQ(exchangeReceivedCount(&device.exchange), 0u);
+    EXPECT_EQ(device.opens, 3u) << "each command opens the driver once";
+}
+
+} // namespace
