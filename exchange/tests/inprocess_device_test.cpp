@@ -98,24 +98,6 @@ TEST_F(InProcessDeviceTest, WithoutNetworkDelayTheSetCompletesAtOnce) {
     EXPECT_EQ(device.faults, 1u);
 }
 
-TEST_F(InProcessDeviceTest, InterrogationAnswersAtOnceAndFailsWhenFinished) {
-    PlatformHandle h = open();
-    uint8_t record[INTERROGATION_RECORD_SIZE] = {'4', 0};
-    uint32_t bytes = 99;
-    EXPECT_EQ(platform.deviceControl(platform.context, h, IOCTL_CF_INTERROGATE, record,
-                                     sizeof record, PLATFORM_NO_HANDLE, &bytes),
-              IO_COMPLETED);
-    EXPECT_EQ(bytes, INTERROGATION_NOTHING_YET_BYTES);
-    inprocessDeviceAdvance(&device, EXCHANGE_DEFAULT_DELAY_MS);
-    EXPECT_EQ(platform.deviceControl(platform.context, h, IOCTL_CF_INTERROGATE, record,
-                                     sizeof record, PLATFORM_NO_HANDLE, &bytes),
-              IO_REFUSED);
-    EXPECT_EQ(platform.deviceControl(platform.context, h, 0x1234, record, sizeof record,
-                                     PLATFORM_NO_HANDLE, &bytes),
-              IO_REFUSED);
-    EXPECT_EQ(device.faults, 0u);
-}
-
 TEST_F(InProcessDeviceTest, CancelAndCloseEndAPendingRequestButKeepTheNetworksDecision) {
     PlatformHandle h = open();
     PlatformHandle event = platform.createEvent(platform.context);

@@ -246,20 +246,6 @@ TEST_F(CoreAgainstExchange, ChangingTheNumberMidPollStartsItsOwnQuery) {
                               std::vector<std::string>{"Interrogation is finished"});
 }
 
-TEST_F(CoreAgainstExchange, EmptyNumberDuringAPollIsReportedUntilFilled) {
-    ASSERT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
-              std::vector<std::string>{"Activation is successful"});
-    screen.servedUserNumber = "821";
-    command(IDC_CHECK_CURRENT_SETTING);
-    screen.servedUserNumber = "";
-    inprocessDeviceAdvance(&device, POLL_INTERVAL_MS);
-    EXPECT_EQ(command(IDC_CHECK_CURRENT_SETTING),
-              std::vector<std::string>{"Need to fill Transferd Number!"});
-    EXPECT_TRUE(screen.timerArmed);
-    EXPECT_EQ(check("821"), block("Busy (All Services)", "821", "739") +
-                                std::vector<std::string>{"Interrogation is finished"});
-}
-
 TEST_F(CoreAgainstExchange, MissingDriverIsReportedAndNothingIsSent) {
     device.driverAbsent = true;
     EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
@@ -274,16 +260,6 @@ TEST_F(CoreAgainstExchange, MissingDriverIsReportedAndNothingIsSent) {
     device.driverAbsent = false;
     EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "821", "739"),
               std::vector<std::string>{"Activation is successful"});
-}
-
-TEST_F(CoreAgainstExchange, MissingNumbersAreCaughtBeforeTheExchange) {
-    EXPECT_EQ(forward(IDC_BUSY, IDC_ACTIVATE, "", "739"),
-              std::vector<std::string>{"Need to fill Transferd Number!"});
-    EXPECT_EQ(forward(IDC_BUSY, IDC_DEACTIVATE, "821", ""),
-              std::vector<std::string>{"Need to fill Forward-To Number!"});
-    EXPECT_EQ(check(""), std::vector<std::string>{"Need to fill Transferd Number!"});
-    EXPECT_EQ(exchangeReceivedCount(&device.exchange), 0u);
-    EXPECT_EQ(device.opens, 3u) << "each command opens the driver once";
 }
 
 } // namespace

@@ -209,15 +209,6 @@ TEST_F(ExchangeTest, DueTimeSaturatesAtTheEndOfTheClock) {
     EXPECT_EQ(set(BUSY_ON, "821", "739", UINT64_MAX - 1).dueAtMs, UINT64_MAX);
 }
 
-TEST(ExchangeResultCode, IsWrittenLittleEndianIntoTheFirstTwoBytesOnly) {
-    std::vector<uint8_t> bytes = setRequest(BUSY_ON, "821", "739");
-    const std::vector<uint8_t> before = bytes;
-    exchangeWriteResultCode(bytes.data(), 0x3A04);
-    EXPECT_EQ(bytes[RESULT_CODE_OFFSET], 0x04);
-    EXPECT_EQ(bytes[RESULT_CODE_OFFSET + 1], 0x3A);
-    EXPECT_TRUE(std::equal(bytes.begin() + 2, bytes.end(), before.begin() + 2));
-}
-
 // --- interrogation ---
 
 class InterrogationTest : public ExchangeTest {
@@ -437,17 +428,6 @@ TEST_F(ExchangeTest, GarbageNeverBreaksTheTable) {
 }
 
 // --- configuration ---
-
-TEST(ExchangeConfigTest, DefaultsGiveADemonstrableNetwork) {
-    ExchangeConfig config;
-    std::memset(&config, 0x5A, sizeof config);
-    exchangeDefaultConfig(&config);
-    EXPECT_EQ(config.delayMs, EXCHANGE_DEFAULT_DELAY_MS);
-    EXPECT_EQ(config.timeOutMs, EXCHANGE_DEFAULT_TIME_OUT_MS);
-    EXPECT_EQ(config.forwardingCount, 0u);
-    ASSERT_EQ(config.unreachableCount, 1u);
-    EXPECT_STREQ(config.unreachable[0], EXCHANGE_DEFAULT_UNREACHABLE_NUMBER);
-}
 
 TEST(ExchangeConfigTest, BadStartingForwardingsAreSkippedAndReported) {
     ExchangeConfig config;
