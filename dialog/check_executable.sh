@@ -70,8 +70,12 @@ else
         fail "MAIN_DIALOG has a default push button"
 fi
 printf '%s\n' "$resources" | grep -q '^103 14 ' || fail "has no icon group 103"
-printf '%s\n' "$resources" | sed -n '/^103 14 /,/^END/p' | grep -q 'Has 1 elements' ||
+group=$(printf '%s\n' "$resources" | sed -n '/^103 14 /,/^END/p')
+printf '%s\n' "$group" | grep -q 'Has 1 elements' ||
     fail "icon group 103 does not hold exactly one image"
+# width 32, height 32, 16 colours; one plane of 4 bits
+printf '%s\n' "$group" | grep -q '"\\040\\040\\020\\000", 1, 4,' ||
+    fail "the icon is not one 32x32 image in 16 colours"
 manifest=$(printf '%s\n' "$resources" | sed -n '/^1 24 /,/^END/p')
 if [ -z "$manifest" ]; then
     fail "has no manifest (RT_MANIFEST 1)"

@@ -23,12 +23,12 @@ void startDialog(HWND dialog) {
     forwardingSessionInit(&session, &platform);
     sessionStarted = true;
 
-    SendDlgItemMessageA(dialog, IDC_STATUS_LIST, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), TRUE);
+    SendMessageA(GetDlgItem(dialog, IDC_STATUS_LIST), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), TRUE);
     statusLogStart(&session.log);
     SetFocus(GetDlgItem(dialog, IDC_SERVED_USER_NUMBER));
     // The control byte starts at 0, which is "Immediately".
-    SendDlgItemMessageA(dialog, IDC_IMMEDIATELY, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageA(GetDlgItem(dialog, IDC_IMMEDIATELY), BM_SETCHECK, BST_CHECKED, 0);
 }
 
 INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
