@@ -407,6 +407,38 @@ bool verbFocus(char**) {
     return true;
 }
 
+// Where a mouse click closes the dialog: the middle of the caption's close
+// button, found by asking the window itself what lies under each point of
+// its caption row. "closebox X Y" in screen coordinates.
+bool verbCloseBox(char**) {
+    if (!needDialog()) return false;
+    RECT window;
+    RECT client;
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    for (LONG y = window.top; y < client.top; ++y) {
+        LONG first = -1;
+        LONG last = -1;
+        for (LONG x = window.left; x < window.right; ++x) {
+            LRESULT hit = 0;
+            if (!send(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y), &hit)) return false;
+            if (hit == HTCLOSE) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        }
+        if (first >= 0) {
+            // The first row that hits is the button's top edge: take the
+            // middle of the button, which is about as tall as it is wide.
+            out("closebox %ld %ld", (first + last) / 2, y + (last - first) / 2);
+            return true;
+        }
+    }
+    fail("no close button on the caption");
+    return false;
+}
+
 // Where status line I is drawn, in the dialog's client coordinates, for
 // looking at a screenshot: "itemrect I L T R B TOP" with TOP the first line
 // in view.
@@ -461,6 +493,7 @@ const Verb VERBS[] = {
     {"window", 0, verbWindow, "window             window/client rectangles, style, title"},
     {"units", 0, verbUnits, "units              dialog base units of System 8"},
     {"focus", 0, verbFocus, "focus              focus ID, active 0|1"},
+    {"closebox", 0, verbCloseBox, "closebox           closebox X Y, the close button's middle on screen"},
     {"itemrect", 1, verbItemRect, "itemrect I         itemrect I L T R B (dialog client), top index"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},

@@ -1,0 +1,346 @@
+"""Runs the real program under Wine and drives it as a user would.
+
+The shell harness (run_e2e.sh) prepares the Wine prefix, the virtual display
+and the stand-in driver, then runs run_scenarios.py with the environment set:
+WINEPREFIX, DISPLAY and Wine's own variables, E2E_APP and E2E_PROBE (the two
+executables), E2E_OUT (a folder for logs and pictures).
+
+Scenarios live in scenarios_*.py, grouped by what they show; each is a
+function taking a Session. A failing check raises Failure; the runner then
+names the scenario and prints the status lines it last read.
+"""
+
+import importlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+BANNER = "Quorvan App Version 1.0"
+NO_DRIVER = "Failed to Open Driver"
+NEED_SERVED = "Need to fill Transferd Number!"
+NEED_FORWARDED_TO = "Need to fill Forward-To Number!"
+FINISHED = "Interrogation is finished"
+TIMED_OUT = "Interrogation is time-out"
+RULE = "-" * 33
+
+STATUS_LIST = 1005
+FORWARDED_TO = 1009
+SERVED = 1010
+IMMEDIATELY, BUSY, NO_REPLY = 1020, 1021, 1022
+DEACTIVATE, ACTIVATE, CHECK = 1031, 1032, 1033
+RADIOS = (IMMEDIATELY, BUSY, NO_REPLY)
+
+IOCTL_CF_SET = 0x80012114
+IOCTL_CF_INTERROGATE = 0x80012118
+
+# Slack for one probe run on top of what its own waits may take.
+PROBE_SLACK_S = 30
+
+
+class Failure(Exception):
+    pass
+
+
+def run_quietly(command, timeout_s=30):
+    """Runs a helper that starts no Wine process, with a time limit."""
+    try:
+        return subprocess.run(command, capture_output=True, text=True, timeout=timeout_s)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{' '.join(command)} did not end within {timeout_s} s")
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+class Received:
+    """One request as the stand-in driver's device received it."""
+
+    def __init__(self, fields):
+        self.code = int(fields[0], 16)
+        self.in_length = int(fields[1])
+        self.out_capacity = int(fields[2])
+        self.at_ms = int(fields[3])
+        self.data = bytes.fromhex(fields[4]) if len(fields) > 4 else b""
+
+    def __repr__(self):
+        return f"<{self.code:08x} in {self.in_length} out {self.out_capacity} at {self.at_ms} {self.data.hex()}>"
+
+
+class Output:
+    """The lines of one probe run, looked up by their first word."""
+
+    def __init__(self, lines):
+        self.lines = lines
+
+    def all(self, key):
+        prefix = key + " "
+        return [line[len(prefix):] for line in self.lines if line.startswith(prefix) or line == key]
+
+    def one(self, key):
+        found = self.all(key)
+        if len(found) != 1:
+            raise Failure(f"probe gave {len(found)} '{key}' lines: {self.lines}")
+        return found[0]
+
+    def status_lines(self):
+        """The status list from a 'lines' verb (the last one given)."""
+        result = []
+        for line in self.lines:
+            if line.startswith("count "):
+                result = []
+            match = re.match(r"line (\d+) (.*)$", line) or re.match(r"line (\d+)$", line)
+            if match:
+                check_equal(int(match.group(1)), len(result), "status line index")
+                result.append(match.group(2) if match.lastindex == 2 else "")
+        return result
+
+    def stats(self):
+        return {k: int(v) for k, v in (s.split() for s in self.all("stat"))}
+
+    def received(self):
+        return [Received(r.split()[1:]) for r in self.all("request")]
+
+    def received_total(self):
+        return int(self.one("received").split()[0])
+
+
+class Session:
+    """One scenario's view of the world: the program, the probe, X input."""
+
+    def __init__(self, name):
+        self.name = name
+        self.app = None
+        self.app_log = None
+        self.last_lines = []
+        self.out_dir = os.environ["E2E_OUT"]
+        self.app_path = os.environ["E2E_APP"]
+        self.probe_path = os.environ["E2E_PROBE"]
+        self.started_apps = 0
+
+    # --- the probe -------------------------------------------------------
+
+    def probe(self, *args, wait_s=0, may_fail=False):
+        """Runs the probe with the given verbs. wait_s: the longest of the
+        waits among the verbs, added to the run's own timeout."""
+        command = ["wine", self.probe_path] + [str(a) for a in args]
+        # Output goes through files, not pipes: Wine's helper processes
+        # started on the way may inherit a pipe and keep it open for ever.
+        with tempfile.TemporaryFile("w+") as stdout, tempfile.TemporaryFile("w+") as stderr:
+            process = subprocess.Popen(command, stdout=stdout, stderr=stderr,
+                                       stdin=subprocess.DEVNULL)
+            try:
+                returncode = process.wait(timeout=PROBE_SLACK_S + wait_s)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
+            stdout.seek(0)
+            stderr.seek(0)
+            done = subprocess.CompletedProcess(command, returncode, stdout.read(), stderr.read())
+        lines = done.stdout.splitlines()
+        output = Output(lines)
+        statuses = output.status_lines()
+        if statuses:
+            self.last_lines = statuses
+        if done.returncode != 0 and not may_fail:
+            errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
+            raise Failure(f"probe {' '.join(map(str, args))} failed ({done.returncode}): "
+                          f"{' | '.join(errors)} {done.stderr.strip()[-300:]}")
+        return output
+
+    def lines(self):
+        return self.probe("lines").status_lines()
+
+    def drv(self, *args):
+        return self.probe(*args)
+
+    def reset_driver(self, **settings):
+        """Back to the start state, then the given settings: delay, timeout,
+        idle (ms), unreachable ("999,555" or "none"), forward (a list of
+        "P:S:SERVED:TO")."""
+        verbs = ["drv-reset"]
+        for key in ("delay", "timeout", "idle", "unreachable"):
+            if key in settings:
+                verbs += ["drv-config", key, settings[key]]
+        for forwarding in settings.get("forward", []):
+            verbs += ["drv-config", "forward", forwarding]
+        self.probe(*verbs)
+
+    def received(self):
+        return self.probe("drv-received").received()
+
+    def stats(self):
+        return self.probe("drv-stats").stats()
+
+    # --- the program -----------------------------------------------------
+
+    def start(self):
+        """Starts the program and waits for its dialog to be ready."""
+        check(self.app is None, "program already running")
+        self.started_apps += 1
+        log_path = os.path.join(self.out_dir, f"{self.name}.{self.started_apps}.log")
+        self.app_log = open(log_path, "w")
+        self.app = subprocess.Popen(["wine", self.app_path], stdout=self.app_log,
+                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.probe("wait", 20000, wait_s=20)
+
+    def wait_exit(self, timeout_s=10):
+        """Waits for the program to end; returns its exit code."""
+        check(self.app is not None, "program not running")
+        try:
+            code = self.app.wait(timeout=timeout_s)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"program still running {timeout_s} s after it was told to end")
+        finally:
+            self.app_log.close()
+        log_path = self.app_log.name
+        self.app = None
+        with open(log_path, errors="replace") as log:
+            text = log.read()
+        for marker in ("Unhandled", "wine: Call from", "Assertion"):
+            check(marker not in text, f"program log shows '{marker}': {log_path}")
+        return code
+
+    def close(self, how="cancel"):
+        """Ends the dialog by the given way and checks exit code 0."""
+        self.probe("close", how, "gone", 10000, wait_s=10)
+        check_equal(self.wait_exit(), 0, f"exit code after close {how}")
+
+    def kill(self):
+        if self.app is not None and self.app.poll() is None:
+            self.app.kill()
+            self.app.wait()
+        if self.app_log is not None and not self.app_log.closed:
+            self.app_log.close()
+        self.app = None
+
+    # --- X input ---------------------------------------------------------
+
+    def xdo(self, *args):
+        done = run_quietly(["xdotool"] + [str(a) for a in args])
+        if done.returncode != 0:
+            raise Failure(f"xdotool {' '.join(map(str, args))} failed: {done.stderr.strip()}")
+        return done.stdout.strip()
+
+    def wait_keyboard_focus(self, timeout_s=10):
+        """Waits until the dialog's X window holds the keyboard focus, so
+        that keys go to it."""
+        deadline = time.monotonic() + timeout_s
+        while True:
+            name = run_quietly(["xdotool", "getwindowfocus", "getwindowname"]).stdout.strip()
+            if name == "Call Forwarding Setting":
+                return
+            if time.monotonic() > deadline:
+                raise Failure(f"keyboard focus on {name!r}, not on the dialog")
+            time.sleep(0.05)
+
+    def screenshot(self, path):
+        done = run_quietly(["import", "-window", "root", path])
+        check(done.returncode == 0, f"no screenshot: {done.stderr.strip()}")
+
+
+# --- expectations shared by the scenarios ---------------------------------
+
+def request_bytes(control, served, forwarded_to):
+    """The 53 bytes of a set-forwarding request as the program must send
+    them: numbers cut at 25 characters, zero-filled after the terminator."""
+    data = bytearray(53)
+    data[0] = control
+    served = served.encode()[:25]
+    forwarded_to = forwarded_to.encode()[:25]
+    data[1:1 + len(served)] = served
+    data[27:27 + len(forwarded_to)] = forwarded_to
+    return bytes(data)
+
+
+def report_block(procedure_text, service_text, served, forwarded_to):
+    return [RULE, f"CF by {procedure_text}{service_text}", f"From: {served}",
+            f"To:   {forwarded_to}", RULE]
+
+
+def sets_of(received):
+    return [r for r in received if r.code == IOCTL_CF_SET]
+
+
+def interrogations_of(received):
+    return [r for r in received if r.code == IOCTL_CF_INTERROGATE]
+
+
+# --- the runner ---------------------------------------------------------------
+
+SCENARIOS = []
+
+
+def scenario(group):
+    def register(function):
+        SCENARIOS.append((group, function.__name__, function))
+        return function
+    return register
+
+
+def run(selected_groups, name_filter):
+    here = os.path.dirname(os.path.abspath(__file__))
+    for module in sorted(f[:-3] for f in os.listdir(here) if re.match(r"scenarios_\w+\.py$", f)):
+        importlib.import_module(module)  # registers its scenarios
+
+    failures = []
+    ran = 0
+    started = time.monotonic()
+    for group, name, function in SCENARIOS:
+        if selected_groups and group not in selected_groups:
+            continue
+        if name_filter and not re.search(name_filter, name):
+            continue
+        ran += 1
+        session = Session(name)
+        began = time.monotonic()
+        try:
+            function(session)
+            if session.app is not None:
+                raise Failure("scenario left the program running")
+            print(f"ok    {group}/{name} ({time.monotonic() - began:.1f} s)", flush=True)
+        except Exception as error:  # every failure is reported, then the next runs
+            detail = str(error) if isinstance(error, Failure) else traceback.format_exc()
+            if session.app is not None:
+                try:
+                    session.probe("lines")
+                except Exception:
+                    pass
+            failures.append(name)
+            print(f"FAIL  {group}/{name}: {detail}", flush=True)
+            print("      status lines read last:", flush=True)
+            for index, line in enumerate(session.last_lines):
+                print(f"      {index:3d} {line}", flush=True)
+        finally:
+            session.kill()
+    print(f"{ran - len(failures)} of {ran} scenarios passed in {time.monotonic() - started:.0f} s",
+          flush=True)
+    if ran == 0:
+        print("no scenario selected", flush=True)
+        return 1
+    if failures:
+        print("failed: " + " ".join(failures), flush=True)
+        return 1
+    return 0
+
+
+def main(argv):
+    """run_scenarios.py [GROUP ...] [-k REGEX]"""
+    arguments = list(argv)
+    pattern = None
+    if "-k" in arguments:
+        position = arguments.index("-k")
+        pattern = arguments[position + 1]
+        del arguments[position:position + 2]
+    return run(set(arguments), pattern)
