@@ -1,0 +1,106 @@
+# Helpers for running the real program under Wine, sourced after
+# tests/wine/wine_env.sh by the smoke test, the end-to-end suite and the run
+# command. Every wait has a time limit.
+#
+#   e2e_locate                 E2E_APP, E2E_PROBE, E2E_DRIVER_SYS from the build dirs
+#   e2e_session_begin LOG      session kept alive, its services logging to LOG
+#   e2e_probe VERB...          runs the probe in the prefix
+#   e2e_app_start LOG          starts the program in the background
+#   e2e_app_wait SECONDS       waits for it to end; sets E2E_APP_EXIT
+#   e2e_app_kill               ends it if it still runs
+#   e2e_keyboard_focus_wait    until the dialog holds the X keyboard focus
+#   e2e_cleanup                everything above, then the display
+#   e2e_exit                   the same as an EXIT trap, saying when a step failed
+
+E2E_TITLE="Call Forwarding Setting"
+
+e2e_say() { printf '%s: %s\n' "${E2E_NAME:-e2e}" "$*" >&2; }
+
+# Build dirs as given (default the presets' own); nothing is built here.
+e2e_locate() {
+  local i686=${CFS_BUILD_I686:-$CFS_REPO_ROOT/build/mingw-i686}
+  local x64=${CFS_BUILD_X64:-$CFS_REPO_ROOT/build/mingw-x86_64}
+  E2E_APP=$i686/dialog/CallForwardingSetting.exe
+  E2E_PROBE=$i686/tests/e2e/probe/probe.exe
+  E2E_DRIVER_SYS=$x64/driver/capi201.sys
+  local file
+  for file in "$E2E_APP" "$E2E_PROBE"; do
+    if [ ! -f "$file" ]; then
+      e2e_say "missing $file (build the mingw-i686 preset first)"
+      return 1
+    fi
+  done
+  export E2E_APP E2E_PROBE E2E_DRIVER_SYS
+}
+
+# Keeps the session alive and makes the first process of the session one
+# whose output goes to LOG: services.exe and the driver hosts it starts
+# inherit that output, so a crash of the driver shows there.
+e2e_session_begin() {
+  local log=$1
+  wine_session_start
+  wine_run cmd /c exit >"$log" 2>&1
+}
+
+# Plain lines: the Windows console ends them with CR LF.
+e2e_probe() {
+  wine_run --timeout 120 "$E2E_PROBE" "$@" | tr -d '\r'
+}
+
+e2e_app_start() {
+  local log=$1
+  "$(wine_command)" "$E2E_APP" >"$log" 2>&1 </dev/null &
+  E2E_APP_PID=$!
+}
+
+e2e_app_wait() {
+  local seconds=$1 waited=0
+  while kill -0 "$E2E_APP_PID" 2>/dev/null; do
+    if [ "$waited" -ge $((seconds * 10)) ]; then
+      e2e_say "the program did not end within $seconds s"
+      return 1
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  E2E_APP_EXIT=0
+  wait "$E2E_APP_PID" || E2E_APP_EXIT=$?
+  E2E_APP_PID=
+}
+
+e2e_app_kill() {
+  if [ -n "${E2E_APP_PID:-}" ]; then
+    kill "$E2E_APP_PID" 2>/dev/null || true
+    wait "$E2E_APP_PID" 2>/dev/null || true
+    E2E_APP_PID=
+  fi
+}
+
+e2e_keyboard_focus_wait() {
+  local waited
+  for waited in $(seq 1 100); do
+    if [ "$(cfs_timeout 10 xdotool getwindowfocus getwindowname 2>/dev/null)" = "$E2E_TITLE" ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  e2e_say "the dialog never got the keyboard focus"
+  return 1
+}
+
+e2e_cleanup() {
+  e2e_app_kill
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wine_session_end >/dev/null 2>&1 || true
+  fi
+  wine_display_stop
+}
+
+e2e_exit() {
+  local status=$?
+  e2e_cleanup
+  if [ "$status" != 0 ]; then
+    e2e_say "FAILED (exit $status)"
+  fi
+  return "$status"
+}
