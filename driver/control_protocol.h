@@ -15,7 +15,8 @@
 //       cancelled (STATUS_CANCELLED).
 //   CONTROL_IOCTL_CONFIGURE        in: ControlConfiguration, out: nothing.
 //       Changes the fields named in `fields`; forwardings listed are added to
-//       those in force (one of the same number and procedure is replaced).
+//       those in force (one of the same number, procedure and basic service
+//       is replaced).
 //       All or nothing: a bad number, procedure or count rejects the request
 //       with STATUS_INVALID_PARAMETER and changes nothing. Keeps the received
 //       log; ends the running query.

@@ -1,0 +1,598 @@
+// Kernel-mode stand-in for the ISDN driver. \Device\CAPI201 carries the
+// program's two control requests to one simulated exchange; the test-only
+// \Device\CAPI201Control resets, configures and inspects it (see
+// control_protocol.h).
+//
+// Set-forwarding requests are decided by the exchange at once but answered
+// when the exchange says the network replies: the IRP waits in a table and a
+// system thread completes it at its due time. Interrogations are answered in
+// the dispatch routine. One spin lock guards the exchange, the table and the
+// counters.
+#include <intrin.h>
+// wdm.h defines two intrinsics that intrin.h already has; in C++ the second
+// definition is an error, so wdm.h's copies get other names.
+#define InterlockedBitTestAndSet wdmInterlockedBitTestAndSet
+#define InterlockedBitTestAndReset wdmInterlockedBitTestAndReset
+#include <ntddk.h>
+#undef InterlockedBitTestAndSet
+#undef InterlockedBitTestAndReset
+
+#include "driver_model.h"
+
+// Exported by ntoskrnl but declared only in ntifs.h, which does not build
+// beside ntddk.h.
+extern "C" NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable,
+                                                         PLARGE_INTEGER timeout);
+
+namespace {
+
+constexpr ULONG POOL_TAG = 0x31304643; // "CF01"
+constexpr ULONG VALUE_BUFFER_SIZE = 4096;
+constexpr unsigned COMPLETION_BATCH = 16;
+constexpr unsigned NAME_UNITS = 64;
+constexpr LONGLONG HUNDRED_NS_PER_MS = 10000;
+constexpr uint64_t LONGEST_WAIT_MS = 60000;
+constexpr unsigned DRAIN_ATTEMPTS = 2000; // 1 ms each
+
+enum DeviceRole : uint32_t { ROLE_PROGRAM = 1, ROLE_CONTROL = 2 };
+
+struct DriverState {
+    KSPIN_LOCK lock;
+    SimulatedExchange exchange;
+    SimulatedExchange scratch; // a configured exchange is built here, then copied
+    ExchangeConfig work;
+    ExchangeConfig startConfig; // what a reset returns to
+    PendingTable pending;
+    ControlStatistics statistics;
+    KEVENT wake; // a new pending answer, or stop
+    bool stopping;
+    HANDLE worker;
+    LARGE_INTEGER frequency;
+    PDEVICE_OBJECT programDevice;
+    PDEVICE_OBJECT controlDevice;
+    WCHAR programLink[NAME_UNITS];
+    WCHAR controlLink[NAME_UNITS];
+};
+
+struct DeviceHeader {
+    DeviceRole role;
+    DriverState* state;
+};
+
+// The program's device owns the state; the control device points at it.
+struct ProgramExtension {
+    DeviceHeader header;
+    DriverState state;
+};
+
+DeviceHeader* headerOf(PDEVICE_OBJECT device) {
+    return static_cast<DeviceHeader*>(device->DeviceExtension);
+}
+
+uint64_t nowMs(const DriverState* s) {
+    const uint64_t ticks = static_cast<uint64_t>(KeQueryPerformanceCounter(nullptr).QuadPart);
+    const uint64_t frequency = static_cast<uint64_t>(s->frequency.QuadPart);
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
+
+NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+unsigned appendText(WCHAR* storage, unsigned length, const char* text) {
+    for (; *text != 0 && length + 1 < NAME_UNITS; ++text) {
+        storage[length++] = static_cast<WCHAR>(*text);
+    }
+    return length;
+}
+
+// prefix + name as a counted string in storage.
+void makeName(UNICODE_STRING* result, WCHAR* storage, const char* prefix, const char* name) {
+    const unsigned length = appendText(storage, appendText(storage, 0, prefix), name);
+    storage[length] = 0;
+    result->Buffer = storage;
+    result->Length = static_cast<USHORT>(length * sizeof(WCHAR));
+    result->MaximumLength = static_cast<USHORT>(NAME_UNITS * sizeof(WCHAR));
+}
+
+// ---- start configuration --------------------------------------------------
+
+bool queryValue(HANDLE key, const WCHAR* name, KEY_VALUE_PARTIAL_INFORMATION* info) {
+    UNICODE_STRING valueName;
+    RtlInitUnicodeString(&valueName, name);
+    ULONG length = 0;
+    return NT_SUCCESS(ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info,
+                                      VALUE_BUFFER_SIZE, &length));
+}
+
+void readDword(HANDLE key, const WCHAR* name, KEY_VALUE_PARTIAL_INFORMATION* info,
+               uint32_t* value) {
+    if (queryValue(key, name, info) && info->Type == REG_DWORD && info->DataLength == 4) {
+        *value = *reinterpret_cast<const uint32_t*>(info->Data);
+    }
+}
+
+// Text values: REG_MULTI_SZ, or REG_SZ for a single entry.
+bool readText(HANDLE key, const WCHAR* name, KEY_VALUE_PARTIAL_INFORMATION* info) {
+    return queryValue(key, name, info) && (info->Type == REG_MULTI_SZ || info->Type == REG_SZ);
+}
+
+const uint16_t* textOf(const KEY_VALUE_PARTIAL_INFORMATION* info) {
+    return reinterpret_cast<const uint16_t*>(info->Data);
+}
+
+// Values under the service key, each optional:
+//   NetworkDelayMs, TimeOutMs, QueryIdleMs   REG_DWORD
+//   UnreachableNumbers                       REG_MULTI_SZ, one number a string
+//   Forwardings                              REG_MULTI_SZ, "SERVED,TO,PROC[,SERVICE]"
+void readStartConfig(PUNICODE_STRING registryPath, ExchangeConfig* config) {
+    exchangeDefaultConfig(config);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               nullptr, nullptr);
+    HANDLE key = nullptr;
+    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) {
+        DbgPrint("capi201: no service key, defaults in force\n");
+        return;
+    }
+    auto* info = static_cast<KEY_VALUE_PARTIAL_INFORMATION*>(
+        ExAllocatePoolWithTag(PagedPool, VALUE_BUFFER_SIZE, POOL_TAG));
+    if (info != nullptr) {
+        readDword(key, L"NetworkDelayMs", info, &config->delayMs);
+        readDword(key, L"TimeOutMs", info, &config->timeOutMs);
+        readDword(key, L"QueryIdleMs", info, &config->queryIdleMs);
+        unsigned refused = 0;
+        if (readText(key, L"UnreachableNumbers", info)) {
+            refused += parseUnreachableNumbers(textOf(info), info->DataLength / 2, config);
+        }
+        if (readText(key, L"Forwardings", info)) {
+            refused += parseForwardings(textOf(info), info->DataLength / 2, config);
+        }
+        if (refused != 0) {
+            DbgPrint("capi201: %u registry entries refused\n", refused);
+        }
+        ExFreePoolWithTag(info, POOL_TAG);
+    }
+    ZwClose(key);
+}
+
+// ---- pending answers ------------------------------------------------------
+
+void NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    DriverState* s = headerOf(device)->state;
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    const bool found = pendingRemove(&s->pending, irp, nullptr);
+    if (found) {
+        ++s->statistics.setCancelled;
+        --s->statistics.setPendingNow;
+    }
+    KeReleaseSpinLock(&s->lock, irql);
+    if (found) {
+        finish(irp, STATUS_CANCELLED, 0);
+    }
+}
+
+// Cancels the pending answers of owner (all when null) and returns once none
+// is left, including those whose cancel routine is running elsewhere.
+void cancelPendingOf(DriverState* s, const void* owner) {
+    for (unsigned attempt = 0; attempt < DRAIN_ATTEMPTS;) {
+        PIRP taken = nullptr;
+        KIRQL irql;
+        KeAcquireSpinLock(&s->lock, &irql);
+        while (PendingAnswer* slot = pendingAnyOf(&s->pending, owner)) {
+            PIRP irp = static_cast<PIRP>(slot->request);
+            if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+                slot->cancelling = true; // IoCancelIrp got there first
+                continue;
+            }
+            pendingRemove(&s->pending, irp, nullptr);
+            ++s->statistics.setCancelled;
+            --s->statistics.setPendingNow;
+            taken = irp;
+            break;
+        }
+        const unsigned left = pendingCountOf(&s->pending, owner);
+        KeReleaseSpinLock(&s->lock, irql);
+        if (taken != nullptr) {
+            finish(taken, STATUS_CANCELLED, 0);
+            continue;
+        }
+        if (left == 0) {
+            return;
+        }
+        LARGE_INTEGER pause;
+        pause.QuadPart = -HUNDRED_NS_PER_MS;
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+        ++attempt;
+    }
+}
+
+struct ReadyAnswer {
+    PIRP irp;
+    uint32_t bytesReturned;
+    uint16_t resultCode;
+};
+
+// The completing thread: answers every due request, then sleeps until the
+// next one is due or a new one arrives.
+void NTAPI completeDueAnswers(PVOID context) {
+    DriverState* s = static_cast<DriverState*>(context);
+    for (;;) {
+        ReadyAnswer ready[COMPLETION_BATCH];
+        unsigned readyCount = 0;
+        KIRQL irql;
+        KeAcquireSpinLock(&s->lock, &irql);
+        if (s->stopping) {
+            KeReleaseSpinLock(&s->lock, irql);
+            break;
+        }
+        const uint64_t now = nowMs(s);
+        while (readyCount < COMPLETION_BATCH) {
+            PendingAnswer* slot = pendingNextDue(&s->pending, now);
+            if (slot == nullptr) {
+                break;
+            }
+            PIRP irp = static_cast<PIRP>(slot->request);
+            if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+                slot->cancelling = true; // its cancel routine completes it
+                continue;
+            }
+            ready[readyCount++] = ReadyAnswer{irp, slot->bytesReturned, slot->resultCode};
+            pendingRemove(&s->pending, irp, nullptr);
+            ++s->statistics.setCompleted;
+            --s->statistics.setPendingNow;
+        }
+        const uint64_t wakeAt = pendingWakeAt(&s->pending);
+        KeReleaseSpinLock(&s->lock, irql);
+
+        for (unsigned i = 0; i < readyCount; ++i) {
+            PIRP irp = ready[i].irp;
+            exchangeWriteResultCode(static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer),
+                                    ready[i].resultCode);
+            finish(irp, STATUS_SUCCESS, ready[i].bytesReturned);
+        }
+        if (readyCount == COMPLETION_BATCH) {
+            continue; // more may be due already
+        }
+        LARGE_INTEGER timeout;
+        PLARGE_INTEGER limit = nullptr;
+        if (wakeAt != UINT64_MAX) {
+            const uint64_t later = nowMs(s);
+            uint64_t waitMs = wakeAt > later ? wakeAt - later : 0;
+            if (waitMs > LONGEST_WAIT_MS) {
+                waitMs = LONGEST_WAIT_MS;
+            }
+            timeout.QuadPart = -static_cast<LONGLONG>(waitMs) * HUNDRED_NS_PER_MS;
+            limit = &timeout;
+        }
+        KeWaitForSingleObject(&s->wake, Executive, KernelMode, FALSE, limit);
+    }
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// ---- the program's device -------------------------------------------------
+
+NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack) {
+    const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    uint8_t* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    if (code == IOCTL_CF_SET && s->pending.count == PENDING_CAPACITY) {
+        ++s->statistics.rejected;
+        KeReleaseSpinLock(&s->lock, irql);
+        return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    }
+    const uint64_t now = nowMs(s);
+    const ExchangeAnswer answer = exchangeSubmit(&s->exchange, code, buffer, inLength, outLength, now);
+
+    if (answer.status == EXCHANGE_DUE && answer.dueAtMs > now) {
+        pendingAdd(&s->pending, irp, stack->FileObject, answer);
+        ++s->statistics.setPended;
+        ++s->statistics.setPendingNow;
+        IoMarkIrpPending(irp);
+        IoSetCancelRoutine(irp, cancelPendingAnswer);
+        PIRP cancelledAlready = nullptr;
+        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            pendingRemove(&s->pending, irp, nullptr);
+            ++s->statistics.setCancelled;
+            --s->statistics.setPendingNow;
+            cancelledAlready = irp;
+        }
+        KeReleaseSpinLock(&s->lock, irql);
+        if (cancelledAlready != nullptr) {
+            finish(cancelledAlready, STATUS_CANCELLED, 0);
+        } else {
+            KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
+        }
+        return STATUS_PENDING;
+    }
+
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG_PTR information = 0;
+    switch (answer.status) {
+    case EXCHANGE_DUE: // due now: answered at once
+        exchangeWriteResultCode(buffer, answer.resultCode);
+        information = answer.bytesReturned;
+        ++s->statistics.setCompleted;
+        break;
+    case EXCHANGE_COMPLETED:
+        information = answer.bytesReturned;
+        ++s->statistics.interrogations;
+        break;
+    case EXCHANGE_FINISHED:
+        status = STATUS_NO_MORE_ENTRIES;
+        ++s->statistics.interrogations;
+        break;
+    case EXCHANGE_BUFFER_TOO_SMALL:
+        status = STATUS_BUFFER_TOO_SMALL;
+        ++s->statistics.rejected;
+        break;
+    case EXCHANGE_INVALID_PARAMETER:
+        status = STATUS_INVALID_PARAMETER;
+        ++s->statistics.rejected;
+        break;
+    case EXCHANGE_UNKNOWN_REQUEST:
+    default:
+        status = STATUS_INVALID_DEVICE_REQUEST;
+        ++s->statistics.rejected;
+        break;
+    }
+    KeReleaseSpinLock(&s->lock, irql);
+    return finish(irp, status, information);
+}
+
+// ---- the control device ---------------------------------------------------
+
+void resetDriver(DriverState* s) {
+    cancelPendingOf(s, nullptr);
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    exchangeInit(&s->exchange, &s->startConfig);
+    const uint32_t openHandles = s->statistics.openHandles;
+    __builtin_memset(&s->statistics, 0, sizeof s->statistics);
+    s->statistics.openHandles = openHandles;
+    s->statistics.setPendingNow = s->pending.count;
+    KeReleaseSpinLock(&s->lock, irql);
+}
+
+NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack) {
+    const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    KIRQL irql;
+
+    switch (code) {
+    case CONTROL_IOCTL_RESET:
+        resetDriver(s);
+        return finish(irp, STATUS_SUCCESS, 0);
+
+    case CONTROL_IOCTL_CONFIGURE: {
+        if (buffer == nullptr || inLength < sizeof(ControlConfiguration)) {
+            return finish(irp, STATUS_INVALID_PARAMETER, 0);
+        }
+        KeAcquireSpinLock(&s->lock, &irql);
+        const bool built = buildConfigured(&s->exchange,
+                                           static_cast<const ControlConfiguration*>(buffer),
+                                           &s->work, &s->scratch);
+        if (built) {
+            __builtin_memcpy(&s->exchange, &s->scratch, sizeof s->exchange);
+        }
+        KeReleaseSpinLock(&s->lock, irql);
+        return finish(irp, built ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER, 0);
+    }
+
+    case CONTROL_IOCTL_READ_LOG:
+        if (buffer == nullptr || outLength < sizeof(ControlReceivedLog)) {
+            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        }
+        KeAcquireSpinLock(&s->lock, &irql);
+        fillReceivedLog(&s->exchange, static_cast<ControlReceivedLog*>(buffer));
+        KeReleaseSpinLock(&s->lock, irql);
+        return finish(irp, STATUS_SUCCESS, sizeof(ControlReceivedLog));
+
+    case CONTROL_IOCTL_STATISTICS:
+        if (buffer == nullptr || outLength < sizeof(ControlStatistics)) {
+            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        }
+        KeAcquireSpinLock(&s->lock, &irql);
+        s->statistics.forwardingCount = s->exchange.forwardingCount;
+        __builtin_memcpy(buffer, &s->statistics, sizeof s->statistics);
+        KeReleaseSpinLock(&s->lock, irql);
+        return finish(irp, STATUS_SUCCESS, sizeof(ControlStatistics));
+
+    case CONTROL_IOCTL_READ_FORWARDINGS:
+        if (buffer == nullptr || outLength < sizeof(ControlForwardingTable)) {
+            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        }
+        KeAcquireSpinLock(&s->lock, &irql);
+        fillForwardingTable(&s->exchange, static_cast<ControlForwardingTable*>(buffer));
+        KeReleaseSpinLock(&s->lock, irql);
+        return finish(irp, STATUS_SUCCESS, sizeof(ControlForwardingTable));
+
+    default:
+        return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+}
+
+// ---- dispatch -------------------------------------------------------------
+
+NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+    DeviceHeader* header = headerOf(device);
+    if (header->role == ROLE_PROGRAM) {
+        DriverState* s = header->state;
+        KIRQL irql;
+        KeAcquireSpinLock(&s->lock, &irql);
+        ++s->statistics.openHandles;
+        ++s->statistics.totalOpens;
+        KeReleaseSpinLock(&s->lock, irql);
+    }
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+// Windows ends a handle's requests at cleanup; Wine sends no cleanup and
+// closes even while a request on the handle waits, so close ends them too.
+NTSTATUS NTAPI dispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+    DeviceHeader* header = headerOf(device);
+    if (header->role == ROLE_PROGRAM) {
+        cancelPendingOf(header->state, IoGetCurrentIrpStackLocation(irp)->FileObject);
+    }
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+NTSTATUS NTAPI dispatchClose(PDEVICE_OBJECT device, PIRP irp) {
+    DeviceHeader* header = headerOf(device);
+    if (header->role == ROLE_PROGRAM) {
+        DriverState* s = header->state;
+        cancelPendingOf(s, IoGetCurrentIrpStackLocation(irp)->FileObject);
+        KIRQL irql;
+        KeAcquireSpinLock(&s->lock, &irql);
+        if (s->statistics.openHandles > 0) {
+            --s->statistics.openHandles;
+        }
+        ++s->statistics.totalCloses;
+        KeReleaseSpinLock(&s->lock, irql);
+    }
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+NTSTATUS NTAPI dispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+    DeviceHeader* header = headerOf(device);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (header->role == ROLE_PROGRAM) {
+        return programDeviceControl(header->state, irp, stack);
+    }
+    return controlDeviceControl(header->state, irp, stack);
+}
+
+// ---- load and unload ------------------------------------------------------
+
+void removeDevices(DriverState* s) {
+    PDEVICE_OBJECT control = s->controlDevice;
+    PDEVICE_OBJECT program = s->programDevice;
+    if (control != nullptr) {
+        UNICODE_STRING link;
+        RtlInitUnicodeString(&link, s->controlLink);
+        IoDeleteSymbolicLink(&link);
+        IoDeleteDevice(control);
+    }
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, s->programLink);
+    IoDeleteSymbolicLink(&link);
+    IoDeleteDevice(program); // the state goes with it
+}
+
+void stopWorker(DriverState* s) {
+    if (s->worker == nullptr) {
+        return;
+    }
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    s->stopping = true;
+    KeReleaseSpinLock(&s->lock, irql);
+    KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
+    ZwWaitForSingleObject(s->worker, FALSE, nullptr);
+    ZwClose(s->worker);
+    s->worker = nullptr;
+}
+
+DriverState* stateOfDriver(PDRIVER_OBJECT driver) {
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr;
+         device = device->NextDevice) {
+        if (headerOf(device)->role == ROLE_PROGRAM) {
+            return headerOf(device)->state;
+        }
+    }
+    return nullptr;
+}
+
+void NTAPI unloadDriver(PDRIVER_OBJECT driver) {
+    DriverState* s = stateOfDriver(driver);
+    if (s == nullptr) {
+        return;
+    }
+    stopWorker(s);
+    cancelPendingOf(s, nullptr);
+    removeDevices(s);
+}
+
+NTSTATUS createDevice(PDRIVER_OBJECT driver, const char* name, ULONG extensionSize,
+                      ULONG deviceType, WCHAR* linkStorage, PDEVICE_OBJECT* device) {
+    WCHAR deviceStorage[NAME_UNITS];
+    UNICODE_STRING deviceName;
+    UNICODE_STRING linkName;
+    makeName(&deviceName, deviceStorage, "\\Device\\", name);
+    makeName(&linkName, linkStorage, "\\DosDevices\\", name);
+    NTSTATUS status = IoCreateDevice(driver, extensionSize, &deviceName, deviceType,
+                                     FILE_DEVICE_SECURE_OPEN, FALSE, device);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(*device);
+        *device = nullptr;
+    }
+    return status;
+}
+
+} // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    PDEVICE_OBJECT program = nullptr;
+    WCHAR programLink[NAME_UNITS];
+    NTSTATUS status = createDevice(driver, DEVICE_NAME, sizeof(ProgramExtension),
+                                   IOCTL_CF_SET >> 16, programLink, &program);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto* extension = static_cast<ProgramExtension*>(program->DeviceExtension);
+    __builtin_memset(extension, 0, sizeof *extension);
+    DriverState* s = &extension->state;
+    extension->header = DeviceHeader{ROLE_PROGRAM, s};
+    __builtin_memcpy(s->programLink, programLink, sizeof programLink);
+    s->programDevice = program;
+    KeInitializeSpinLock(&s->lock);
+    KeInitializeEvent(&s->wake, SynchronizationEvent, FALSE);
+    KeQueryPerformanceCounter(&s->frequency);
+    pendingInit(&s->pending);
+    readStartConfig(registryPath, &s->startConfig);
+    if (!exchangeInit(&s->exchange, &s->startConfig)) {
+        DbgPrint("capi201: some start forwardings refused\n");
+    }
+
+    PDEVICE_OBJECT control = nullptr;
+    status = createDevice(driver, CONTROL_DEVICE_NAME, sizeof(DeviceHeader),
+                          CONTROL_IOCTL_RESET >> 16, s->controlLink, &control);
+    if (!NT_SUCCESS(status)) {
+        removeDevices(s);
+        return status;
+    }
+    *headerOf(control) = DeviceHeader{ROLE_CONTROL, s};
+    s->controlDevice = control;
+
+    status = PsCreateSystemThread(&s->worker, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                  completeDueAnswers, s);
+    if (!NT_SUCCESS(status)) {
+        s->worker = nullptr;
+        removeDevices(s);
+        return status;
+    }
+
+    driver->MajorFunction[IRP_MJ_CREATE] = dispatchCreate;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatchCleanup;
+    driver->MajorFunction[IRP_MJ_CLOSE] = dispatchClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatchDeviceControl;
+    driver->DriverUnload = unloadDriver;
+    program->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
+    control->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
+    return STATUS_SUCCESS;
+}

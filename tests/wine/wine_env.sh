@@ -1,0 +1,280 @@
+# Shared Wine harness, sourced (not run) by every Wine test and by the run
+# command. Functions print what they do on slow steps, return non-zero on
+# failure and never wait without a time limit.
+#
+#   wine_env_setup            exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES
+#   wine_prefix_prepare       creates the 64-bit prefix once, reuses it afterwards
+#   wine_display_start/stop   a private Xvfb display unless DISPLAY is already given
+#   wine_session_start        keeps the prefix's session (and its drivers) alive
+#   wine_session_end          ends every Wine process of the prefix
+#   wine_driver_install SYS   copies the .sys and registers the kernel service
+#   wine_driver_start/stop    starts/stops the kernel service
+#   wine_driver_config ...    sets or clears the service's registry values
+#   wine_log_check LOG        fails when a Wine log shows a crash
+#   cfs_timeout SECONDS CMD   runs CMD with a time limit
+#
+# Tunables: CFS_WINE_PREFIX (prefix path), CFS_WINE_TIMEOUT (seconds for one
+# ordinary Wine command, default 60), CFS_DRIVER_SERVICE (service name,
+# default capi201).
+
+CFS_REPO_ROOT="${CFS_REPO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+CFS_WINE_TIMEOUT="${CFS_WINE_TIMEOUT:-60}"
+CFS_DRIVER_SERVICE="${CFS_DRIVER_SERVICE:-capi201}"
+# Bumped when the way the prefix is prepared changes, so old prefixes are redone.
+CFS_PREFIX_STAMP_VERSION=1
+
+wine_say() { printf 'wine: %s\n' "$*" >&2; }
+
+# cfs_timeout SECONDS CMD...: runs CMD, killing it (and its children) after
+# SECONDS; returns 124 on time-out, as timeout(1) does.
+cfs_timeout() {
+  local seconds=$1
+  shift
+  timeout --kill-after=5 "$seconds" "$@"
+}
+
+# The wine binary that runs 64-bit and 32-bit programs alike.
+wine_command() {
+  if command -v wine >/dev/null 2>&1; then
+    echo wine
+  elif [ -x /usr/lib/wine/wine64 ]; then
+    echo /usr/lib/wine/wine64
+  else
+    return 1
+  fi
+}
+
+wine_server_command() {
+  if command -v wineserver >/dev/null 2>&1; then
+    echo wineserver
+  elif [ -x /usr/lib/wine/wineserver64 ]; then
+    echo /usr/lib/wine/wineserver64
+  else
+    return 1
+  fi
+}
+
+# Runs a Windows program in the prefix with the ordinary time limit.
+# wine_run [--timeout SECONDS] PROGRAM ARGS...
+wine_run() {
+  local seconds=$CFS_WINE_TIMEOUT
+  if [ "${1:-}" = "--timeout" ]; then
+    seconds=$2
+    shift 2
+  fi
+  cfs_timeout "$seconds" "$(wine_command)" "$@"
+}
+
+wine_env_setup() {
+  export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix}"
+  export WINEARCH=win64
+  # Not -all: that would hide "library not found" and crash reports.
+  export WINEDEBUG="${WINEDEBUG:-fixme-all}"
+  # No Mono or Gecko prompts; a crash must not wait in the debugger.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+  if ! wine_command >/dev/null || ! wine_server_command >/dev/null; then
+    wine_say "wine is not installed (scripts/setup.sh installs it)"
+    return 1
+  fi
+}
+
+wine_prefix_stamp() { echo "$WINEPREFIX/.cfs-prepared"; }
+
+wine_prefix_ready() {
+  [ -f "$(wine_prefix_stamp)" ] &&
+    [ "$(cat "$(wine_prefix_stamp)")" = "$CFS_PREFIX_STAMP_VERSION" ]
+}
+
+# Creates the prefix once: wineboot, fonts, no window-manager decorations.
+# A prefix left half-made by an interrupted run is made again.
+wine_prefix_prepare() {
+  : "${WINEPREFIX:?wine_env_setup first}"
+  if wine_prefix_ready; then
+    return 0
+  fi
+  wine_session_end >/dev/null 2>&1 || true
+  if [ -e "$WINEPREFIX" ]; then
+    wine_say "removing the unfinished prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+  fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wine_say "creating the Wine prefix $WINEPREFIX (first run only, about 20-40 s)"
+  if ! cfs_timeout 300 "$(wine_command)" wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
+    wine_say "wineboot failed or timed out; see $WINEPREFIX.boot.log"
+    return 1
+  fi
+  # wineboot returns before its background setup is done.
+  cfs_timeout 180 "$(wine_server_command)" -w || true
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -d /usr/share/wine/fonts ]; then
+    wine_say "copying Wine's fonts into the prefix"
+    mkdir -p "$fonts"
+    cp -f /usr/share/wine/fonts/* "$fonts/"
+  fi
+  # Under Xvfb there is no window manager: let Wine draw the frames itself.
+  if ! wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1; then
+    wine_say "could not set the X11 driver's Managed value"
+    return 1
+  fi
+  cfs_timeout 60 "$(wine_server_command)" -w || true
+  echo "$CFS_PREFIX_STAMP_VERSION" >"$(wine_prefix_stamp)"
+  wine_say "prefix ready"
+}
+
+# Starts Xvfb on a free display unless DISPLAY is set; exports DISPLAY.
+# Every Wine process of one prefix must see the same DISPLAY.
+wine_display_start() {
+  if [ -n "${DISPLAY:-}" ]; then
+    return 0
+  fi
+  if ! command -v Xvfb >/dev/null 2>&1; then
+    wine_say "Xvfb is not installed"
+    return 1
+  fi
+  local number
+  for number in $(seq "${CFS_DISPLAY_FIRST:-90}" 199); do
+    if [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; then
+      continue
+    fi
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    CFS_XVFB_PID=$!
+    local waited
+    for waited in $(seq 1 50); do
+      if [ -e "/tmp/.X11-unix/X$number" ]; then
+        export DISPLAY=":$number"
+        return 0
+      fi
+      if ! kill -0 "$CFS_XVFB_PID" 2>/dev/null; then
+        break # lost the race for this number; try the next
+      fi
+      sleep 0.1
+    done
+    kill "$CFS_XVFB_PID" 2>/dev/null || true
+    CFS_XVFB_PID=
+  done
+  wine_say "no free X display for Xvfb"
+  return 1
+}
+
+# Stops the Xvfb that wine_display_start started, if any.
+wine_display_stop() {
+  if [ -n "${CFS_XVFB_PID:-}" ]; then
+    kill "$CFS_XVFB_PID" 2>/dev/null || true
+    wait "$CFS_XVFB_PID" 2>/dev/null || true
+    CFS_XVFB_PID=
+    unset DISPLAY
+  fi
+}
+
+# Keeps the wineserver, and with it services.exe and the drivers it started,
+# alive between Wine commands: without it a driver is unloaded as soon as the
+# last program of the session exits.
+wine_session_start() {
+  : "${WINEPREFIX:?wine_env_setup first}"
+  cfs_timeout 30 "$(wine_server_command)" -p
+}
+
+# Ends every process of the prefix (drivers included) and waits for it.
+wine_session_end() {
+  : "${WINEPREFIX:?wine_env_setup first}"
+  local server
+  server=$(wine_server_command) || return 0
+  cfs_timeout 30 "$server" -k 2>/dev/null || true
+  cfs_timeout 30 "$server" -w 2>/dev/null || true
+}
+
+wine_driver_path() { echo "$WINEPREFIX/drive_c/windows/system32/drivers/$CFS_DRIVER_SERVICE.sys"; }
+
+wine_driver_service_key() {
+  echo "HKLM\\System\\CurrentControlSet\\Services\\$CFS_DRIVER_SERVICE"
+}
+
+# Copies a fresh .sys into the prefix and registers the kernel service once
+# (demand start). Safe to repeat; stop the driver first to replace a loaded one.
+wine_driver_install() {
+  local sys=$1
+  if [ ! -f "$sys" ]; then
+    wine_say "no driver at $sys (build preset mingw-x86_64 first)"
+    return 1
+  fi
+  mkdir -p "$(dirname "$(wine_driver_path)")"
+  # A new file, not an overwrite: a loaded driver's image is mapped from it.
+  cp -f "$sys" "$(wine_driver_path).new" && mv -f "$(wine_driver_path).new" "$(wine_driver_path)"
+  if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
+    return 0
+  fi
+  local output
+  if ! output=$(wine_run sc create "$CFS_DRIVER_SERVICE" type= kernel start= demand error= normal \
+    binPath= "C:\\windows\\system32\\drivers\\$CFS_DRIVER_SERVICE.sys" 2>&1); then
+    wine_say "sc create failed: $output"
+    return 1
+  fi
+}
+
+# wine_driver_state: RUNNING, STOPPED, ... or nothing when not installed.
+wine_driver_state() {
+  wine_run sc query "$CFS_DRIVER_SERVICE" 2>/dev/null |
+    sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
+}
+
+# Starts the driver (a no-op when it runs). Needs wine_session_start so that
+# it stays loaded after this command.
+wine_driver_start() {
+  if [ "$(wine_driver_state)" = RUNNING ]; then
+    return 0
+  fi
+  local output
+  output=$(wine_run sc start "$CFS_DRIVER_SERVICE" 2>&1)
+  if [ "$(wine_driver_state)" != RUNNING ]; then
+    wine_say "driver $CFS_DRIVER_SERVICE did not start: $output"
+    return 1
+  fi
+}
+
+# Stops the driver, which runs its unload routine (a no-op when stopped).
+wine_driver_stop() {
+  local state
+  state=$(wine_driver_state)
+  if [ -z "$state" ] || [ "$state" = STOPPED ]; then
+    return 0
+  fi
+  wine_run sc stop "$CFS_DRIVER_SERVICE" >/dev/null 2>&1 || true
+  local waited
+  for waited in $(seq 1 50); do
+    [ "$(wine_driver_state)" = STOPPED ] && return 0
+    sleep 0.2
+  done
+  wine_say "driver $CFS_DRIVER_SERVICE did not stop"
+  return 1
+}
+
+# wine_driver_config NAME=VALUE...: registry values the driver reads when it
+# starts. A number gives REG_DWORD, text with commas or a list separated by
+# ';' gives REG_MULTI_SZ, an empty value deletes it. E.g.
+#   wine_driver_config NetworkDelayMs=50 UnreachableNumbers='999;998' Forwardings='821,739,1'
+wine_driver_config() {
+  local key pair name value
+  key=$(wine_driver_service_key)
+  for pair in "$@"; do
+    name=${pair%%=*}
+    value=${pair#*=}
+    if [ -z "$value" ]; then
+      wine_run reg delete "$key" /v "$name" /f >/dev/null 2>&1 || true
+    elif [[ $value =~ ^[0-9]+$ && $name == *Ms ]]; then
+      wine_run reg add "$key" /v "$name" /t REG_DWORD /d "$value" /f >/dev/null || return 1
+    else
+      # reg.exe separates REG_MULTI_SZ strings with \0.
+      wine_run reg add "$key" /v "$name" /t REG_MULTI_SZ /d "${value//;/\\0}" /f >/dev/null || return 1
+    fi
+  done
+}
+
+# Fails (and prints the lines) when a Wine log shows an unhandled exception,
+# i.e. a crash of the program or of the driver's host.
+wine_log_check() {
+  local log=$1
+  if grep -n -E 'Unhandled|unhandled exception|Unhandled page fault' "$log" >&2; then
+    wine_say "crash reported in $log"
+    return 1
+  fi
+}
