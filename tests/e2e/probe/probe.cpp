@@ -500,6 +500,8 @@ const Verb VERBS[] = {
     {"drv-config", 2, driverConfigure, "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO"},
     {"drv-received", 0, driverReceived, "drv-received       received N, then request ... HEX"},
     {"drv-stats", 0, driverStatistics, "drv-stats          stat KEY VALUE lines"},
+    {"drv-fill", 0, driverFill, "drv-fill           fill the driver's queue until it refuses: filled N ERROR"},
+    {"drv-release", 0, driverRelease, "drv-release        cancel what drv-fill left: released N CANCELLED"},
     {"drv-forwardings", 0, driverForwardings, "drv-forwardings    forwardings N, then forwarding P S SERVED TO"},
 };
 

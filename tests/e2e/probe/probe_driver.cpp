@@ -195,3 +195,81 @@ bool driverForwardings(char**) {
     }
     return true;
 }
+
+// Holding the driver's queue full: set-forwarding requests with an empty
+// served user number (rejected by the network, so nothing changes) sent on
+// a handle of the probe and left pending until the driver refuses one at
+// once. While they wait, the driver refuses the program's requests at once
+// too. Needs a network delay long enough that none is answered meanwhile.
+namespace {
+
+constexpr int FILL_LIMIT = 1024;
+HANDLE fillDevice = INVALID_HANDLE_VALUE;
+int fillCount = 0;
+OVERLAPPED fillOverlapped[FILL_LIMIT];
+uint8_t fillBuffers[FILL_LIMIT][FORWARDING_REQUEST_SIZE];
+
+} // namespace
+
+bool driverFill(char**) {
+    if (fillDevice != INVALID_HANDLE_VALUE) {
+        fail("already filled");
+        return false;
+    }
+    char path[64];
+    snprintf(path, sizeof path, "%s%s", DEVICE_PATH_PREFIX, DEVICE_NAME);
+    fillDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
+    if (fillDevice == INVALID_HANDLE_VALUE) {
+        fail("cannot open %s (error %lu)", path, static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    for (fillCount = 0; fillCount < FILL_LIMIT; ++fillCount) {
+        OVERLAPPED& overlapped = fillOverlapped[fillCount];
+        memset(&overlapped, 0, sizeof overlapped);
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        uint8_t* buffer = fillBuffers[fillCount];
+        memset(buffer, 0, FORWARDING_REQUEST_SIZE);
+        DWORD returned = 0;
+        BOOL ok = DeviceIoControl(fillDevice, IOCTL_CF_SET, buffer, FORWARDING_REQUEST_SIZE, buffer,
+                                  FORWARDING_REQUEST_SIZE, &returned, &overlapped);
+        DWORD error = GetLastError();
+        if (!ok && error == ERROR_IO_PENDING) continue;
+        CloseHandle(overlapped.hEvent);
+        if (ok) {
+            fail("request %d answered at once: the network delay is too short to fill the queue",
+                 fillCount);
+            return false;
+        }
+        out("filled %d %lu", fillCount, static_cast<unsigned long>(error));
+        return true;
+    }
+    fail("the driver took %d requests without refusing one", FILL_LIMIT);
+    return false;
+}
+
+// Cancels the requests of driverFill and waits for each to end.
+bool driverRelease(char**) {
+    if (fillDevice == INVALID_HANDLE_VALUE) {
+        fail("nothing filled");
+        return false;
+    }
+    CancelIo(fillDevice);
+    int cancelled = 0;
+    for (int i = 0; i < fillCount; ++i) {
+        DWORD returned = 0;
+        if (WaitForSingleObject(fillOverlapped[i].hEvent, 10000) != WAIT_OBJECT_0) {
+            fail("request %d still pending 10 s after its cancellation", i);
+            return false;
+        }
+        if (!GetOverlappedResult(fillDevice, &fillOverlapped[i], &returned, FALSE) &&
+            GetLastError() == ERROR_OPERATION_ABORTED)
+            ++cancelled;
+        CloseHandle(fillOverlapped[i].hEvent);
+    }
+    CloseHandle(fillDevice);
+    fillDevice = INVALID_HANDLE_VALUE;
+    out("released %d %d", fillCount, cancelled);
+    fillCount = 0;
+    return true;
+}

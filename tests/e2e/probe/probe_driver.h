@@ -6,3 +6,5 @@ bool driverConfigure(char** args);
 bool driverReceived(char** args);
 bool driverStatistics(char** args);
 bool driverForwardings(char** args);
+bool driverFill(char** args);
+bool driverRelease(char** args);

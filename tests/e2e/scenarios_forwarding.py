@@ -1,0 +1,164 @@
+"""Activate and Deactivate: the complaints, the bytes the driver receives and
+every outcome line."""
+
+from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FORWARDED_TO, IMMEDIATELY,
+                         IOCTL_CF_SET, NEED_FORWARDED_TO, NEED_SERVED, NO_REPLY, RADIOS, SERVED,
+                         check, check_equal, request_bytes, scenario, sets_of)
+
+CONDITIONS = [(IMMEDIATELY, 0, "Immediately"), (BUSY, 1, "Busy"), (NO_REPLY, 2, "No Reply")]
+
+
+def last_set(s):
+    requests = sets_of(s.received())
+    check(requests, "no set-forwarding request reached the driver")
+    return requests[-1]
+
+
+def check_request(request, control, served, forwarded_to, what):
+    check_equal((request.code, request.in_length, request.out_capacity),
+                (IOCTL_CF_SET, 53, 53), f"{what}: control code and buffer sizes")
+    check_equal(request.data.hex(), request_bytes(control, served, forwarded_to).hex(),
+                f"{what}: the 53 bytes the driver received")
+
+
+@scenario("forwarding")
+def missing_numbers_are_complained_about(s):
+    s.reset_driver()
+    s.start()
+    expected = [BANNER]
+    # served, forwarded-to, command, complaint
+    cases = [
+        ("", "", ACTIVATE, NEED_SERVED),
+        ("", "", DEACTIVATE, NEED_SERVED),
+        ("", "739", ACTIVATE, NEED_SERVED),
+        ("", "739", DEACTIVATE, NEED_SERVED),
+        ("821", "", ACTIVATE, NEED_FORWARDED_TO),
+        ("821", "", DEACTIVATE, NEED_FORWARDED_TO),
+        ("", "739", CHECK, NEED_SERVED),
+    ]
+    for served, forwarded_to, command, complaint in cases:
+        s.probe("set", SERVED, served, "set", FORWARDED_TO, forwarded_to, "click", command)
+        expected.append(complaint)
+        check_equal(s.lines(), expected,
+                    f"status after command {command} with fields {served!r}/{forwarded_to!r}")
+    # The driver was opened once per command and asked nothing; the poll
+    # that found no number armed no timer.
+    stats = s.probe("sleep", 1200, "drv-stats").stats()
+    check_equal(stats["totalOpens"], len(cases), "driver opens, one per command")
+    check_equal(s.probe("drv-received").received_total(), 0, "requests received")
+    check_equal(s.lines(), expected, "status 1.2 s after the last command")
+    s.close("cancel")
+
+
+@scenario("forwarding")
+def each_condition_activates_and_deactivates(s):
+    s.reset_driver()
+    s.start()
+    s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739")
+    expected = [BANNER]
+    # No condition chosen since start: "Immediately", control byte 0x00.
+    s.probe("click", ACTIVATE)
+    expected.append("Activation is successful")
+    check_request(last_set(s), 0x00, "821", "739", "activation before any choice")
+    for radio, procedure, name in CONDITIONS:
+        out = s.probe("click", radio, "check", IMMEDIATELY, "check", BUSY, "check", NO_REPLY)
+        check_equal(out.all("check"), [f"{r} {1 if r == radio else 0}" for r in RADIOS],
+                    f"radio states after choosing {name}")
+        # Choosing logs nothing and sends nothing.
+        check_equal(s.lines(), expected, f"status after choosing {name}")
+        total = s.probe("drv-received").received_total()
+
+        out = s.probe("click", ACTIVATE, "drv-forwardings")
+        expected.append("Activation is successful")
+        check_request(last_set(s), procedure, "821", "739", f"activation {name}")
+        check(f"{procedure} 0 821 739" in out.all("forwarding"),
+              f"forwarding {name} not in force after activation: {out.all('forwarding')}")
+
+        out = s.probe("click", DEACTIVATE, "drv-forwardings")
+        expected.append("Deactivation is successful")
+        check_request(last_set(s), 0x80 | procedure, "821", "739", f"deactivation {name}")
+        check(all(not f.startswith(f"{procedure} ") for f in out.all("forwarding")),
+              f"forwarding {name} still in force after deactivation: {out.all('forwarding')}")
+        check_equal(s.probe("drv-received").received_total(), total + 2,
+                    f"requests for {name}: one per command")
+        check_equal(s.lines(), expected, f"status after {name}")
+    # The direction follows the button, whatever was pressed before.
+    s.probe("click", BUSY, "click", DEACTIVATE)
+    check_request(last_set(s), 0x81, "821", "739", "deactivation of Busy, nothing active")
+    s.probe("click", ACTIVATE)
+    check_request(last_set(s), 0x01, "821", "739", "activation right after a deactivation")
+    expected += ["Deactivation is failed (3a03)", "Activation is successful"]
+    check_equal(s.lines(), expected, "status at the end")
+    s.close("cancel")
+
+
+@scenario("forwarding")
+def every_outcome_text(s):
+    # Pended requests (the network answers after 400 ms): the dialog waits
+    # for each before it answers the click.
+    s.reset_driver(delay=400, timeout=900, unreachable="999")
+    s.start()
+    expected = [BANNER]
+    steps = [
+        ("821", "739", ACTIVATE, "Activation is successful"),
+        ("821", "739", DEACTIVATE, "Deactivation is successful"),
+        ("821", "739", DEACTIVATE, "Deactivation is failed (3a03)"),  # nothing to deactivate
+        ("999", "739", ACTIVATE, "Activation is time out"),
+        ("999", "739", DEACTIVATE, "Deactivation is time out"),
+        # The field takes only digits from the keyboard, but a message can
+        # put anything there: the network rejects it with its own code.
+        ("82a", "739", ACTIVATE, "Activation is failed (3a01)"),
+    ]
+    for served, forwarded_to, command, line in steps:
+        out = s.probe("set", SERVED, served, "set", FORWARDED_TO, forwarded_to, "click", command)
+        expected.append(line)
+        busy_ms = int(out.one("clicked").split()[1])
+        check(busy_ms >= 300, f"{line!r}: the dialog answered after {busy_ms} ms, before the network")
+        control = 0x80 if command == DEACTIVATE else 0x00
+        check_request(last_set(s), control, served, forwarded_to, line)
+        check_equal(s.lines(), expected, f"status after {line!r}")
+    stats = s.stats()
+    check_equal((stats["setPended"], stats["setCompleted"]), (len(steps), len(steps)),
+                "pended and completed set-forwarding requests")
+
+    # Answered at once (no network delay): the same texts, never waited for.
+    s.probe("drv-config", "delay", 0, "drv-config", "timeout", 0)
+    for served, command, line in (("821", ACTIVATE, "Activation is successful"),
+                                  ("999", DEACTIVATE, "Deactivation is time out"),
+                                  ("822", DEACTIVATE, "Deactivation is failed (3a03)")):
+        s.probe("set", SERVED, served, "set", FORWARDED_TO, "739", "click", command)
+        expected.append(line)
+        check_request(last_set(s), 0x80 if command == DEACTIVATE else 0x00, served, "739", line)
+    check_equal(s.lines(), expected, "status after requests answered at once")
+    check_equal(s.stats()["setPended"], len(steps), "requests pended (none more)")
+
+    # Refused at once: while the driver's queue is full it turns requests
+    # away before they reach the network.
+    s.probe("drv-config", "delay", 60000)
+    out = s.probe("set", SERVED, "821", "drv-fill", "click", ACTIVATE, "click", DEACTIVATE,
+                  "drv-release")
+    check(out.one("filled").split()[0] != "0", "the probe could not fill the driver's queue")
+    expected += ["Activation is failed", "Deactivation is failed"]
+    check_equal(s.lines(), expected, "status after requests refused at once")
+    s.close("cancel")
+
+
+@scenario("forwarding")
+def long_numbers_are_sent_whole_or_cut_at_25(s):
+    s.reset_driver(delay=0)
+    s.start()
+    digits25 = "1234567890123456789012345"
+    digits30 = "987654321098765432109876543210"
+    s.probe("set", SERVED, digits25, "set", FORWARDED_TO, digits30, "click", ACTIVATE)
+    request = last_set(s)
+    check_request(request, 0x00, digits25, digits30[:25], "25 and 30 digits")
+    check_equal(request.data[26], 0, "terminator of a 25-digit served user number at byte 26")
+    check_equal(request.data[52], 0, "terminator of the cut forwarded-to number at byte 52")
+    # 30 digits whose first 25 are the number activated: the deactivation
+    # reaches that forwarding only if the number is cut where it should be.
+    served30 = digits25 + "99999"
+    s.probe("set", SERVED, served30, "set", FORWARDED_TO, digits25, "click", DEACTIVATE)
+    check_request(last_set(s), 0x80, digits25, digits25, "30 and 25 digits")
+    check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful"],
+                "status")
+    s.close("cancel")
