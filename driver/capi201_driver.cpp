@@ -592,6 +592,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     driver->MajorFunction[IRP_MJ_CLOSE] = dispatchClose;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatchDeviceControl;
     driver->DriverUnload = unloadDriver;
+    DbgPrint("capi201: loaded; delay %u ms, time-out %u ms, %u unreachable, %u forwardings\n",
+             s->startConfig.delayMs, s->startConfig.timeOutMs, s->startConfig.unreachableCount,
+             s->exchange.forwardingCount);
     program->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
     control->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
     return STATUS_SUCCESS;

@@ -23,9 +23,14 @@ constexpr unsigned POLL_LIMIT = 250;
 constexpr uint32_t REGISTRY_DELAY_MS = 100;
 constexpr uint32_t REGISTRY_TIME_OUT_MS = 300;
 constexpr char PEND_AND_EXIT[] = "--pend-and-exit";
+constexpr char PEND_UNTIL_UNLOAD[] = "--pend-until-unload";
+constexpr DWORD UNLOAD_WAIT_LIMIT_MS = 60000;
 
 unsigned failures = 0;
 unsigned passes = 0;
+// Handles open on the program's device between the groups of checks: this
+// program's own first one, kept open to the end.
+uint32_t baselineHandles = 0;
 
 bool check(bool ok, const char* name, const char* format = "", ...) {
     if (ok) {
@@ -222,8 +227,9 @@ bool entryIs(const Answer& a, uint8_t procedure, uint8_t service, const char* se
            memcmp(a.record, expected, FORWARDING_ENTRY_SIZE) == 0;
 }
 
-// Waits until the driver has seen the ends that a process exit causes.
-ControlStatistics statisticsOnceSettled(uint32_t openHandles) {
+// Waits until the driver has seen the closes and cancellations asked for:
+// Wine's CloseHandle and process exit return before the driver gets them.
+ControlStatistics statisticsOnceSettled(uint32_t openHandles = baselineHandles) {
     ControlStatistics s = statistics();
     for (unsigned i = 0; i < POLL_LIMIT && (s.setPendingNow != 0 || s.openHandles != openHandles);
          ++i) {
@@ -251,12 +257,13 @@ void testControlDeviceAndHandles() {
           "statistics: open handles go up", "open %u (was %u), total %u", open2.openHandles,
           before.openHandles, open2.totalOpens);
     CloseHandle(a);
-    ControlStatistics open1 = statistics();
+    ControlStatistics open1 = statisticsOnceSettled(before.openHandles + 1);
     check(open1.openHandles == before.openHandles + 1 && open1.totalCloses == 1,
           "statistics: open handles go down on close", "open %u, closes %u", open1.openHandles,
           open1.totalCloses);
     CloseHandle(b);
-    check(statistics().openHandles == before.openHandles, "statistics: back to the start");
+    check(statisticsOnceSettled().openHandles == before.openHandles,
+          "statistics: back to the start");
 
     DWORD error = 0;
     ControlReceivedLog small = {};
@@ -408,7 +415,7 @@ void testInterrogation() {
 void testCancellation(const char* self) {
     resetDriver();
     configureTimes(WAIT_LIMIT_MS * 6, WAIT_LIMIT_MS * 6); // never due during the test
-    const uint32_t baseHandles = statistics().openHandles;
+    const uint32_t baseHandles = baselineHandles;
 
     HANDLE device = openProgramDevice();
     uint8_t request[FORWARDING_REQUEST_SIZE];
@@ -477,6 +484,42 @@ int pendAndExit() {
     const BOOL done = DeviceIoControl(device, IOCTL_CF_SET, request, sizeof request, request,
                                       sizeof request, &bytes, &overlapped);
     ExitProcess(!done && GetLastError() == ERROR_IO_PENDING ? 0 : 1);
+}
+
+// Leaves a request pending, says so, and waits for the driver to be stopped:
+// its unload must end the request. Exit code 0 when it did, with "aborted".
+int pendUntilUnload() {
+    configureTimes(UNLOAD_WAIT_LIMIT_MS * 2, UNLOAD_WAIT_LIMIT_MS * 2);
+    CloseHandle(control); // only the program's device stays open during the unload
+    HANDLE device = openProgramDevice();
+    uint8_t request[FORWARDING_REQUEST_SIZE];
+    buildRequest(request, PROCEDURE_BUSY, "821", "739");
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD bytes = 0;
+    if (DeviceIoControl(device, IOCTL_CF_SET, request, sizeof request, request, sizeof request,
+                        &bytes, &overlapped) ||
+        GetLastError() != ERROR_IO_PENDING) {
+        printf("not pending: error %lu\n", GetLastError());
+        return 1;
+    }
+    printf("pending\n");
+    if (WaitForSingleObject(overlapped.hEvent, UNLOAD_WAIT_LIMIT_MS) != WAIT_OBJECT_0) {
+        printf("still pending after the unload\n");
+        CancelIo(device);
+        WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS);
+        return 1;
+    }
+    const BOOL result = GetOverlappedResult(device, &overlapped, &bytes, FALSE);
+    const DWORD error = GetLastError();
+    CloseHandle(device);
+    CloseHandle(overlapped.hEvent);
+    if (!result && error == ERROR_OPERATION_ABORTED) {
+        printf("ended: aborted\n");
+        return 0;
+    }
+    printf("ended: result %d error %lu code %04x\n", result, error, request[0] | request[1] << 8);
+    return 1;
 }
 
 void testMalformedRequests() {
@@ -552,12 +595,11 @@ int main(int argc, char** argv) {
         return pendAndExit();
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
-    HANDLE probe = openProgramDevice();
-    if (!check(probe != INVALID_HANDLE_VALUE, "device: \\\\.\\CAPI201 opens", "error %lu",
+    HANDLE first = openProgramDevice();
+    if (!check(first != INVALID_HANDLE_VALUE, "device: \\\\.\\CAPI201 opens", "error %lu",
                GetLastError())) {
         return 1;
     }
-    CloseHandle(probe);
     char path[DEVICE_PATH_SIZE] = {};
     devicePath(path, CONTROL_DEVICE_NAME);
     control = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -567,17 +609,24 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (argc > 1 && strcmp(argv[1], PEND_UNTIL_UNLOAD) == 0) {
+        return pendUntilUnload();
+    }
+
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
-    testControlDeviceAndHandles();
-    testStartConfiguration();
-    testSetForwarding();
-    testInterrogation();
+    baselineHandles = statistics().openHandles;
+    void (*const groups[])() = {testControlDeviceAndHandles, testStartConfiguration,
+                                testSetForwarding, testInterrogation, testMalformedRequests};
+    for (auto group : groups) {
+        group();
+        statisticsOnceSettled(); // the group's closes reach the driver before the next reset
+    }
     testCancellation(self);
-    testMalformedRequests();
 
     resetDriver();
     CloseHandle(control);
+    CloseHandle(first);
     printf("%u passed, %u failed\n", passes, failures);
     return failures == 0 ? 0 : 1;
 }

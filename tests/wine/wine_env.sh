@@ -5,7 +5,7 @@
 #   wine_env_setup            exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES
 #   wine_prefix_prepare       creates the 64-bit prefix once, reuses it afterwards
 #   wine_display_start/stop   a private Xvfb display unless DISPLAY is already given
-#   wine_session_start        keeps the prefix's session (and its drivers) alive
+#   wine_session_start [LOG]  a fresh session that stays up (with its drivers)
 #   wine_session_end          ends every Wine process of the prefix
 #   wine_driver_install SYS   copies the .sys and registers the kernel service
 #   wine_driver_start/stop    starts/stops the kernel service
@@ -166,12 +166,21 @@ wine_display_stop() {
   fi
 }
 
-# Keeps the wineserver, and with it services.exe and the drivers it started,
-# alive between Wine commands: without it a driver is unloaded as soon as the
-# last program of the session exits.
+# Starts a fresh session of the prefix (ending any running one) and keeps it
+# alive between Wine commands: without that a driver is unloaded as soon as
+# the last program of the session exits. The session's system processes
+# (services.exe, and winedevice.exe hosting the driver) write to the log
+# wine_session_start [LOG] (default $CFS_WINE_SESSION_LOG or /dev/null), with
+# the driver's DbgPrint lines in it; check it with wine_log_check.
 wine_session_start() {
   : "${WINEPREFIX:?wine_env_setup first}"
-  cfs_timeout 30 "$(wine_server_command)" -p
+  local log=${1:-${CFS_WINE_SESSION_LOG:-/dev/null}}
+  wine_session_end
+  cfs_timeout 30 "$(wine_server_command)" -p || return 1
+  if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" wine_run cmd /c exit 0 >/dev/null 2>>"$log"; then
+    wine_say "the Wine session did not start; see $log"
+    return 1
+  fi
 }
 
 # Ends every process of the prefix (drivers included) and waits for it.
