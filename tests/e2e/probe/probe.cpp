@@ -294,6 +294,26 @@ bool verbUntil(char** args) {
     return true;
 }
 
+// Waits until the status list holds at least N lines.
+bool verbAtLeast(char** args) {
+    int wanted = 0;
+    DWORD timeoutMs = 0;
+    if (!parseInt(args[0], &wanted) || !parseMs(args[1], &timeoutMs)) return false;
+    DWORD start = GetTickCount();
+    int count = 0;
+    for (;;) {
+        if (!statusCount(&count)) return false;
+        if (count >= wanted) break;
+        if (GetTickCount() - start >= timeoutMs) {
+            fail("%d status lines, not %d, after %s ms", count, wanted, args[1]);
+            return false;
+        }
+        Sleep(20);
+    }
+    out("atleast %lu %d", static_cast<unsigned long>(GetTickCount() - start), count);
+    return true;
+}
+
 bool verbCheck(char** args) {
     int id = 0;
     if (!parseInt(args[0], &id)) return false;
@@ -487,6 +507,7 @@ const Verb VERBS[] = {
     {"lines", 0, verbLines, "lines              count N, then line I TEXT for each"},
     {"count", 0, verbCount, "count              count N"},
     {"until", 2, verbUntil, "until TEXT MS      until the last line is TEXT"},
+    {"atleast", 2, verbAtLeast, "atleast N MS       until the list holds at least N lines"},
     {"check", 1, verbCheck, "check ID           check ID STATE"},
     {"text", 1, verbText, "text ID            text ID TEXT"},
     {"controls", 0, verbControls, "controls           control ID CLASS STYLE EXSTYLE X Y W H TEXT"},
