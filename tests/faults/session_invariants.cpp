@@ -117,9 +117,6 @@ std::string checkBetweenCommands(const FakePlatform& fake, const ForwardingSessi
     if (fake.closesOfUnknownHandles != 0) {
         return "a handle was closed that was not open";
     }
-    if (fake.lines.size() > STATUS_LINES_AFTER_COMMAND_MAX) {
-        return "status list holds " + std::to_string(fake.lines.size()) + " lines";
-    }
     return "";
 }
 
@@ -157,6 +154,9 @@ std::string checkCommandLines(uint32_t commandWord, const FakePlatform& fake,
     if (fake.lines.size() - lines.size() >= static_cast<size_t>(STATUS_LOG_LIMIT)) {
         return "no room made: " + std::to_string(fake.lines.size() - lines.size()) +
                " lines before the command's own";
+    }
+    if (fake.lines.size() > STATUS_LINES_AFTER_COMMAND_MAX) {
+        return "status list holds " + std::to_string(fake.lines.size()) + " lines";
     }
     if (command == IDC_CHECK_CURRENT_SETTING) {
         return checkPollLines(lines);

@@ -22,7 +22,7 @@ constexpr size_t STATUS_LINES_AFTER_COMMAND_MAX = 260;
 // Between two commands: no event open, at most the one driver handle open and
 // it is the one in the slot, no request still running on a buffer that is
 // gone, the poll flag telling the truth about the timer, no handle closed
-// twice or never opened, the list bounded.
+// twice or never opened.
 std::string checkBetweenCommands(const FakePlatform& fake, const ForwardingSession& session);
 
 // Snapshot taken before a command, so that what it appended can be judged.
@@ -38,6 +38,7 @@ std::vector<std::string> appendedLines(const FakePlatform& fake, const CommandWa
 // The lines one routed command appended are lines it may write: at most one
 // line for a forwarding command, worded as the outcome table says, and for a
 // poll nothing, one closing or complaint line or one well-formed report
-// block; every line within its buffer; and a trim before the first of them.
+// block; every line within its buffer; a trim before the first of them, and
+// so at most 260 lines once the command is done.
 std::string checkCommandLines(uint32_t commandWord, const FakePlatform& fake,
                               const CommandWatch& watch);
