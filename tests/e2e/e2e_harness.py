@@ -297,9 +297,10 @@ def run(selected_groups, name_filter):
     failures = []
     ran = 0
     started = time.monotonic()
-    for group, name, function in SCENARIOS:
-        if selected_groups and group not in selected_groups:
-            continue
+    order = {group: index for index, group in enumerate(selected_groups)}
+    chosen = [entry for entry in SCENARIOS if not selected_groups or entry[0] in order]
+    chosen.sort(key=lambda entry: order.get(entry[0], 0))  # stable: file order within a group
+    for group, name, function in chosen:
         if name_filter and not re.search(name_filter, name):
             continue
         ran += 1
@@ -343,4 +344,4 @@ def main(argv):
         position = arguments.index("-k")
         pattern = arguments[position + 1]
         del arguments[position:position + 2]
-    return run(set(arguments), pattern)
+    return run(arguments, pattern)

@@ -1,0 +1,66 @@
+"""A long session and the ways out: the bounded status list, the driver
+handles left open, the exit code."""
+
+from e2e_harness import (ACTIVATE, BANNER, CHECK, FINISHED, FORWARDED_TO, NEED_SERVED, SERVED,
+                         check, check_equal, report_block, scenario)
+
+LIMIT = 256
+WS_VSCROLL = 0x00200000
+
+
+@scenario("session")
+def long_session_keeps_the_list_bounded_and_one_handle_open(s):
+    s.reset_driver(delay=0)
+    s.start()
+    opens_at_start = s.stats()["totalOpens"]
+
+    # 300 polls with an empty number: one complaint each, the oldest lines
+    # (the banner first) make room.
+    out = s.probe("repeat", 300, "timer", 1, "lines", "controls")
+    check_equal(out.status_lines(), [NEED_SERVED] * LIMIT, "status after 300 complaints")
+    list_style = int(out.all("control")[0].split()[2], 16)
+    check(list_style & WS_VSCROLL, f"no vertical scroll bar on a full list (style {list_style:08x})")
+
+    # A report block on a full list: room is made for the command and again
+    # for the block, which then goes over the limit until the next command.
+    s.probe("drv-config", "forward", "0:1:555:739")
+    block = report_block("Immediately", " (Speech)", "555", "739")
+    out = s.probe("set", SERVED, "555", "click", CHECK, "lines")
+    check_equal(out.status_lines(), [NEED_SERVED] * (LIMIT - 1) + block,
+                "status right after a block on a full list")
+    s.probe("until", FINISHED, 5000, wait_s=5)
+    check_equal(s.lines(), [NEED_SERVED] * (LIMIT - 6) + block + [FINISHED],
+                "status once the next poll made room")
+
+    # Hundreds of polls that get no answer yet, each opening the driver
+    # afresh; then let the poll end so that nothing runs between commands.
+    s.probe("drv-config", "delay", 600000)
+    out = s.probe("set", SERVED, "556", "repeat", 300, "timer", 1, "count", wait_s=60)
+    check_equal(out.one("count"), str(LIMIT - 1), "status lines after polls that logged nothing")
+    s.probe("drv-config", "delay", 0, "until", FINISHED, 5000, wait_s=5)
+    stats = s.stats()
+    check(stats["totalOpens"] - opens_at_start >= 600 + 2,
+          f"only {stats['totalOpens'] - opens_at_start} driver opens for 600 polls")
+    check(stats["openHandles"] <= 1,
+          f"{stats['openHandles']} driver handles open between commands after 600 polls")
+    check_equal(s.lines()[-1], FINISHED, "last status line")
+    s.close("cancel")
+    check_equal(s.stats()["openHandles"], 0, "driver handles open after the program ended")
+
+
+@scenario("session")
+def every_way_out_exits_with_code_0(s):
+    s.reset_driver(delay=0)
+    # No command at all: the close finds an empty handle slot.
+    for how in ("cancel", "ok", "wmclose"):
+        s.start()
+        s.close(how)
+    # After an activation, and with a poll running (its timer armed).
+    s.reset_driver(delay=600000)
+    for how in ("cancel", "ok", "wmclose"):
+        s.start()
+        s.probe("drv-config", "delay", 0, "set", SERVED, "821", "set", FORWARDED_TO, "739",
+                "click", ACTIVATE, "drv-config", "delay", 600000, "click", CHECK)
+        check_equal(s.lines(), [BANNER, "Activation is successful"], f"status before close {how}")
+        s.close(how)
+    check_equal(s.stats()["openHandles"], 0, "driver handles open after the program ended")
