@@ -52,6 +52,8 @@ struct DriverState {
     PDEVICE_OBJECT controlDevice;
     WCHAR programLink[NAME_UNITS];
     WCHAR controlLink[NAME_UNITS];
+    PDRIVER_DISPATCH hostDispatch[IRP_MJ_MAXIMUM_FUNCTION + 1]; // the loader's, put back at unload
+    volatile LONG dispatching; // requests inside this driver's dispatch code now
 };
 
 struct DeviceHeader {
@@ -425,8 +427,7 @@ NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
 
 // ---- dispatch -------------------------------------------------------------
 
-NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
-    DeviceHeader* header = headerOf(device);
+NTSTATUS dispatchCreate(DeviceHeader* header, PIRP irp) {
     if (header->role == ROLE_PROGRAM) {
         DriverState* s = header->state;
         KIRQL irql;
@@ -440,19 +441,17 @@ NTSTATUS NTAPI dispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
 
 // Windows ends a handle's requests at cleanup; Wine sends no cleanup and
 // closes even while a request on the handle waits, so close ends them too.
-NTSTATUS NTAPI dispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
-    DeviceHeader* header = headerOf(device);
+NTSTATUS dispatchCleanup(DeviceHeader* header, PIRP irp, PIO_STACK_LOCATION stack) {
     if (header->role == ROLE_PROGRAM) {
-        cancelPendingOf(header->state, IoGetCurrentIrpStackLocation(irp)->FileObject);
+        cancelPendingOf(header->state, stack->FileObject);
     }
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS NTAPI dispatchClose(PDEVICE_OBJECT device, PIRP irp) {
-    DeviceHeader* header = headerOf(device);
+NTSTATUS dispatchClose(DeviceHeader* header, PIRP irp, PIO_STACK_LOCATION stack) {
     if (header->role == ROLE_PROGRAM) {
         DriverState* s = header->state;
-        cancelPendingOf(s, IoGetCurrentIrpStackLocation(irp)->FileObject);
+        cancelPendingOf(s, stack->FileObject);
         KIRQL irql;
         KeAcquireSpinLock(&s->lock, &irql);
         if (s->statistics.openHandles > 0) {
@@ -464,13 +463,32 @@ NTSTATUS NTAPI dispatchClose(PDEVICE_OBJECT device, PIRP irp) {
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS NTAPI dispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
     DeviceHeader* header = headerOf(device);
+    DriverState* s = header->state;
+    InterlockedIncrement(&s->dispatching);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (header->role == ROLE_PROGRAM) {
-        return programDeviceControl(header->state, irp, stack);
+    NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
+    switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+        status = dispatchCreate(header, irp);
+        break;
+    case IRP_MJ_CLEANUP:
+        status = dispatchCleanup(header, irp, stack);
+        break;
+    case IRP_MJ_CLOSE:
+        status = dispatchClose(header, irp, stack);
+        break;
+    case IRP_MJ_DEVICE_CONTROL:
+        status = header->role == ROLE_PROGRAM ? programDeviceControl(s, irp, stack)
+                                              : controlDeviceControl(s, irp, stack);
+        break;
+    default:
+        status = finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        break;
     }
-    return controlDeviceControl(header->state, irp, stack);
+    InterlockedDecrement(&s->dispatching);
+    return status;
 }
 
 // ---- load and unload ------------------------------------------------------
@@ -514,11 +532,26 @@ DriverState* stateOfDriver(PDRIVER_OBJECT driver) {
     return nullptr;
 }
 
+// Wine unloads at once, with handles still open, and unmaps the image while
+// their close requests may still come: hand those to the loader's default
+// handler and let requests already inside this driver leave first.
+void detachDispatch(PDRIVER_OBJECT driver, DriverState* s) {
+    for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
+        driver->MajorFunction[i] = s->hostDispatch[i];
+    }
+    for (unsigned attempt = 0; s->dispatching != 0 && attempt < DRAIN_ATTEMPTS; ++attempt) {
+        LARGE_INTEGER pause;
+        pause.QuadPart = -HUNDRED_NS_PER_MS;
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+    }
+}
+
 void NTAPI unloadDriver(PDRIVER_OBJECT driver) {
     DriverState* s = stateOfDriver(driver);
     if (s == nullptr) {
         return;
     }
+    detachDispatch(driver, s);
     stopWorker(s);
     cancelPendingOf(s, nullptr);
     removeDevices(s);
@@ -587,10 +620,13 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
         return status;
     }
 
-    driver->MajorFunction[IRP_MJ_CREATE] = dispatchCreate;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatchCleanup;
-    driver->MajorFunction[IRP_MJ_CLOSE] = dispatchClose;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatchDeviceControl;
+    for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
+        s->hostDispatch[i] = driver->MajorFunction[i];
+    }
+    driver->MajorFunction[IRP_MJ_CREATE] = dispatch;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatch;
+    driver->MajorFunction[IRP_MJ_CLOSE] = dispatch;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatch;
     driver->DriverUnload = unloadDriver;
     DbgPrint("capi201: loaded; delay %u ms, time-out %u ms, %u unreachable, %u forwardings\n",
              s->startConfig.delayMs, s->startConfig.timeOutMs, s->startConfig.unreachableCount,
