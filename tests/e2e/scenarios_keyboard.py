@@ -1,6 +1,7 @@
 """Real keys and clicks through the X server, and the picture of the dialog."""
 
 import os
+import time
 
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FINISHED, FORWARDED_TO,
                          SERVED, Failure, check, check_equal, report_block, run_quietly, scenario,
@@ -13,6 +14,30 @@ TAB_ORDER = [1020, DEACTIVATE, 1005, ACTIVATE, CHECK, FORWARDED_TO, SERVED]
 
 def focus(s):
     return int(s.probe("focus").one("focus"))
+
+
+def becomes(read, expected, what, timeout_s=5):
+    """X input reaches the dialog on its own time: waits until read()
+    gives the expected value, and fails with the last one seen."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        actual = read()
+        if actual == expected or time.monotonic() > deadline:
+            check_equal(actual, expected, what)
+            return
+        time.sleep(0.05)
+
+
+def focus_becomes(s, expected, what):
+    becomes(lambda: focus(s), expected, what)
+
+
+def text_becomes(s, control_id, expected, what):
+    becomes(lambda: s.probe("text", control_id).one("text"), f"{control_id} {expected}", what)
+
+
+def lines_become(s, expected, what):
+    becomes(s.lines, expected, what)
 
 
 def key(s, *keys):
@@ -39,7 +64,7 @@ def click_control(s, control_id):
 def start_with_keyboard(s):
     s.start()
     s.wait_keyboard_focus()
-    check_equal(focus(s), SERVED, "focused control at start")
+    focus_becomes(s, SERVED, "focused control at start")
 
 
 @scenario("keyboard")
@@ -47,24 +72,23 @@ def typing_keeps_digits_and_tab_follows_the_template(s):
     s.reset_driver(delay=0)
     start_with_keyboard(s)
     type_text(s, "8a2b1")
-    check_equal(s.probe("text", SERVED).one("text"), f"{SERVED} 821", "served user number typed as 8a2b1")
+    text_becomes(s, SERVED, "821", "served user number typed as 8a2b1")
     visited = []
-    for _ in TAB_ORDER:
+    for expected in TAB_ORDER:
         key(s, "Tab")
-        visited.append(focus(s))
-    check_equal(visited, TAB_ORDER, "controls visited by Tab")
+        focus_becomes(s, expected, f"control after Tab, having visited {visited}")
+        visited.append(expected)
     key(s, "shift+Tab")
-    check_equal(focus(s), FORWARDED_TO, "control after Shift+Tab")
+    focus_becomes(s, FORWARDED_TO, "control after Shift+Tab")
     type_text(s, "7x3y9")
-    check_equal(s.probe("text", FORWARDED_TO).one("text"), f"{FORWARDED_TO} 739",
-                "forwarded-to number typed as 7x3y9")
-    # Typed letters never reach the driver either.
+    text_becomes(s, FORWARDED_TO, "739", "forwarded-to number typed as 7x3y9")
     key(s, "shift+Tab", "shift+Tab")
-    check_equal(focus(s), ACTIVATE, "control after two Shift+Tab")
+    focus_becomes(s, ACTIVATE, "control after two Shift+Tab")
     key(s, "Return")
+    lines_become(s, [BANNER, "Activation is successful"], "status after Enter on Activate")
+    # Typed letters never reach the driver either.
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x00, "821", "739"),
                 "request from typed numbers")
-    check_equal(s.lines(), [BANNER, "Activation is successful"], "status")
     s.close("cancel")
 
 
@@ -74,33 +98,35 @@ def enter_and_space_press_the_focused_button_and_the_mouse_clicks(s):
     start_with_keyboard(s)
     type_text(s, "821")
     key(s, "shift+Tab")
+    focus_becomes(s, FORWARDED_TO, "focus after Shift+Tab")
     type_text(s, "739")
+    text_becomes(s, FORWARDED_TO, "739", "forwarded-to number typed")
     # Forwarded-to field, then Tab: served field, radio, Deactivate, list, Activate.
     key(s, "Tab", "Tab", "Tab", "Tab", "Tab")
-    check_equal(focus(s), ACTIVATE, "focus after five Tabs")
+    focus_becomes(s, ACTIVATE, "focus after five Tabs")
     key(s, "Return")
     expected = [BANNER, "Activation is successful"]
-    check_equal(s.lines(), expected, "Enter on Activate")
+    lines_become(s, expected, "Enter on Activate")
     key(s, "Tab")
-    check_equal(focus(s), CHECK, "focus after Tab")
+    focus_becomes(s, CHECK, "focus after Tab")
     key(s, "space")
     s.probe("until", FINISHED, 5000, wait_s=5)
     expected += report_block("Immediately", " (All Services)", "821", "739") + [FINISHED]
     check_equal(s.lines(), expected, "Space on Check Current Setting")
     key(s, "Tab", "Tab", "Tab", "Tab")
-    check_equal(focus(s), DEACTIVATE, "focus after four Tabs")
+    focus_becomes(s, DEACTIVATE, "focus after four Tabs")
     key(s, "Return")
     expected.append("Deactivation is successful")
-    check_equal(s.lines(), expected, "Enter on Deactivate")
+    lines_become(s, expected, "Enter on Deactivate")
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x80, "821", "739"),
                 "request of Enter on Deactivate")
     # The mouse: choose Busy, press Activate.
     click_control(s, BUSY)
-    out = s.probe("check", 1020, "check", BUSY)
-    check_equal(out.all("check"), ["1020 0", f"{BUSY} 1"], "radio states after clicking Busy")
+    becomes(lambda: s.probe("check", 1020, "check", BUSY).all("check"), ["1020 0", f"{BUSY} 1"],
+            "radio states after clicking Busy")
     click_control(s, ACTIVATE)
     expected.append("Activation is successful")
-    check_equal(s.lines(), expected, "mouse click on Activate")
+    lines_become(s, expected, "mouse click on Activate")
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x01, "821", "739"),
                 "request of the mouse clicks")
     s.close("cancel")
@@ -113,20 +139,23 @@ def enter_in_a_number_field_escape_and_the_close_box_end_the_dialog(s):
     # dialog ends as with OK.
     start_with_keyboard(s)
     type_text(s, "821")
+    text_becomes(s, SERVED, "821", "served user number typed")
     key(s, "Return")
     check_equal(s.wait_exit(), 0, "exit code after Enter in the served user number field")
     check_equal(s.stats()["totalOpens"], 0, "driver opens by Enter in a number field")
     # The same in the forwarded-to field.
     start_with_keyboard(s)
     key(s, "shift+Tab")
-    check_equal(focus(s), FORWARDED_TO, "focus after Shift+Tab")
+    focus_becomes(s, FORWARDED_TO, "focus after Shift+Tab")
     type_text(s, "739")
+    text_becomes(s, FORWARDED_TO, "739", "forwarded-to number typed")
     key(s, "Return")
     check_equal(s.wait_exit(), 0, "exit code after Enter in the forwarded-to field")
     # Escape, with a poll running.
     s.reset_driver(delay=600000)
     start_with_keyboard(s)
     type_text(s, "821")
+    text_becomes(s, SERVED, "821", "served user number typed")
     s.probe("click", CHECK)
     s.wait_keyboard_focus()
     key(s, "Escape")
