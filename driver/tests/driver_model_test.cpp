@@ -315,22 +315,4 @@ TEST(ControlRecordsTest, ReceivedLogKeepsTheLatestOldestFirst) {
     }
 }
 
-TEST(ControlRecordsTest, ForwardingTableListsWhatIsInForce) {
-    auto exchange = std::make_unique<SimulatedExchange>();
-    ExchangeConfig config;
-    exchangeDefaultConfig(&config);
-    config.forwardingCount = 2;
-    config.forwardings[0] = ExchangeForwarding{PROCEDURE_BUSY, BASIC_SERVICE_DATA, "1", "2"};
-    config.forwardings[1] = ExchangeForwarding{PROCEDURE_NO_REPLY, BASIC_SERVICE_ALL, "3", "4"};
-    exchangeInit(exchange.get(), &config);
-    auto table = std::make_unique<ControlForwardingTable>();
-    std::memset(table.get(), 0xAB, sizeof *table);
-    fillForwardingTable(exchange.get(), table.get());
-    ASSERT_EQ(table->count, 2u);
-    EXPECT_EQ(table->entries[0].basicService, BASIC_SERVICE_DATA);
-    EXPECT_STREQ(table->entries[1].servedUserNumber, "3");
-    EXPECT_STREQ(table->entries[1].forwardedToNumber, "4");
-    EXPECT_EQ(table->entries[2].procedure, 0); // unused entries zero
-}
-
 } // namespace

@@ -199,13 +199,15 @@ wine_driver_service_key() {
 }
 
 # Copies a fresh .sys into the prefix and registers the kernel service once
-# (demand start). Safe to repeat; stop the driver first to replace a loaded one.
+# (demand start). Safe to repeat; a running driver is stopped first so that
+# the next start loads the fresh copy.
 wine_driver_install() {
   local sys=$1
   if [ ! -f "$sys" ]; then
     wine_say "no driver at $sys (build preset mingw-x86_64 first)"
     return 1
   fi
+  wine_driver_stop || return 1
   mkdir -p "$(dirname "$(wine_driver_path)")"
   # A new file, not an overwrite: a loaded driver's image is mapped from it.
   cp -f "$sys" "$(wine_driver_path).new" && mv -f "$(wine_driver_path).new" "$(wine_driver_path)"
