@@ -2,20 +2,38 @@
 // it at the start and at the end:
 //   process_stats TITLE
 //   -> pid N / handles N / private BYTES / workingset BYTES
-// The handle count comes from the system's process list, which Wine fills
-// from its server for any process (its GetProcessHandleCount answers 0 for
-// another process). Wine leaves the private bytes of another process at 0:
-// then "private n/a", and the caller reads the host's view of the process.
+// The handles are counted in the system's list of every open handle, which
+// Wine fills from its server for any process (its GetProcessHandleCount
+// answers 0 for another process, and the per-process list reports the size
+// of the handle table rather than the handles in it). Wine leaves the private
+// bytes of another process at 0: then "private n/a", and the caller reads the
+// host's view of the process.
 #include <windows.h>
 
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <winternl.h>
 
 namespace {
 
-constexpr int SYSTEM_PROCESS_INFORMATION_CLASS = 5;
+constexpr int SYSTEM_HANDLE_INFORMATION_CLASS = 16;
+constexpr LONG STATUS_INFO_LENGTH_MISMATCH_CODE = static_cast<LONG>(0xC0000004);
+
+// One open handle of the system's list; the owner's id in the first 32 bits
+// as Wine lays it out (Windows puts a 16-bit id and a zero there).
+struct HandleEntry {
+    ULONG ownerProcessId;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+struct HandleList {
+    ULONG count;
+    HandleEntry entries[1];
+};
 
 bool handleCount(DWORD processId, unsigned long* count) {
     typedef LONG(WINAPI * QuerySystemInformation)(int, void*, ULONG, ULONG*);
@@ -23,30 +41,26 @@ bool handleCount(DWORD processId, unsigned long* count) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
                                                "NtQuerySystemInformation")));
     if (query == nullptr) return false;
-    ULONG size = 1u << 20;
-    for (int attempt = 0; attempt < 4; ++attempt, size *= 2) {
+    for (ULONG size = 1u << 20; size <= (1u << 26); size *= 2) {
         void* buffer = malloc(size);
         if (buffer == nullptr) return false;
         ULONG needed = 0;
-        if (query(SYSTEM_PROCESS_INFORMATION_CLASS, buffer, size, &needed) != 0) {
+        LONG status = query(SYSTEM_HANDLE_INFORMATION_CLASS, buffer, size, &needed);
+        if (status == STATUS_INFO_LENGTH_MISMATCH_CODE) {
             free(buffer);
-            continue; // too small: try a larger buffer
+            continue;
         }
-        bool found = false;
-        const BYTE* at = static_cast<const BYTE*>(buffer);
-        for (;;) {
-            const SYSTEM_PROCESS_INFORMATION* info =
-                reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(at);
-            if (reinterpret_cast<ULONG_PTR>(info->UniqueProcessId) == processId) {
-                *count = info->HandleCount;
-                found = true;
-                break;
+        bool listed = status == 0;
+        if (listed) {
+            const HandleList* list = static_cast<const HandleList*>(buffer);
+            unsigned long owned = 0;
+            for (ULONG i = 0; i < list->count; ++i) {
+                if (list->entries[i].ownerProcessId == processId) ++owned;
             }
-            if (info->NextEntryOffset == 0) break;
-            at += info->NextEntryOffset;
+            *count = owned;
         }
         free(buffer);
-        return found;
+        return listed;
     }
     return false;
 }
