@@ -93,21 +93,27 @@ bool windowText(HWND window, char* text, int size) {
 
 // LB_GETTEXT goes as the wide variant: Wine marshals the narrow one across
 // processes as UTF-16 and overruns a narrow-sized buffer.
-bool statusLine(HWND list, int index, char* text, int size) {
+enum LineRead { LINE_READ, LINE_GONE, LINE_FAILED };
+
+// LINE_GONE when the line no longer exists: a poll tick of the running
+// dialog may delete old lines between two messages of the probe.
+LineRead statusLine(HWND list, int index, char* text, int size) {
     LRESULT length = 0;
-    if (!send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, &length)) return false;
-    if (length == LB_ERR || length >= MAX_TEXT) {
-        fail("status line %d has no text (length %ld)", index, static_cast<long>(length));
-        return false;
+    if (!send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, &length)) return LINE_FAILED;
+    if (length == LB_ERR) return LINE_GONE;
+    if (length < 0 || length >= MAX_TEXT) {
+        fail("status line %d is %ld characters long", index, static_cast<long>(length));
+        return LINE_FAILED;
     }
     WCHAR wide[MAX_TEXT + 1];
     wide[0] = 0;
     if (!send(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide), &length))
-        return false;
-    if (length == LB_ERR) length = 0;
+        return LINE_FAILED;
+    if (length == LB_ERR) return LINE_GONE;
+    if (length < 0 || length >= MAX_TEXT) length = 0;
     wide[length] = 0;
     toNarrow(wide, text, size);
-    return true;
+    return LINE_READ;
 }
 
 bool statusCount(int* count) {
@@ -121,10 +127,13 @@ bool statusCount(int* count) {
 
 // The last line, or an empty text for an empty list.
 bool lastStatusLine(char* text, int size, int* count) {
-    text[0] = 0;
-    if (!statusCount(count)) return false;
-    if (*count == 0) return true;
-    return statusLine(GetDlgItem(dialog, STATUS_LIST_ID), *count - 1, text, size);
+    for (;;) {
+        text[0] = 0;
+        if (!statusCount(count)) return false;
+        if (*count == 0) return true;
+        LineRead read = statusLine(GetDlgItem(dialog, STATUS_LIST_ID), *count - 1, text, size);
+        if (read != LINE_GONE) return read == LINE_READ;
+    }
 }
 
 // --- verbs -----------------------------------------------------------------
@@ -254,17 +263,34 @@ bool verbClose(char** args) {
     return true;
 }
 
+// The whole list as one consistent snapshot: read again when the list
+// changed while it was being read (a poll tick of the running dialog).
 bool verbLines(char**) {
-    int count = 0;
-    if (!statusCount(&count)) return false;
-    HWND list = GetDlgItem(dialog, STATUS_LIST_ID);
-    out("count %d", count);
-    char text[MAX_TEXT];
-    for (int i = 0; i < count; ++i) {
-        if (!statusLine(list, i, text, MAX_TEXT)) return false;
-        out("line %d %s", i, text);
+    constexpr int MAX_LINES = 1024;
+    static char lines[MAX_LINES][MAX_TEXT];
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int count = 0;
+        if (!statusCount(&count)) return false;
+        if (count > MAX_LINES) {
+            fail("%d status lines, more than the probe reads", count);
+            return false;
+        }
+        HWND list = GetDlgItem(dialog, STATUS_LIST_ID);
+        bool changed = false;
+        for (int i = 0; i < count && !changed; ++i) {
+            LineRead read = statusLine(list, i, lines[i], MAX_TEXT);
+            if (read == LINE_FAILED) return false;
+            changed = read == LINE_GONE;
+        }
+        int countAfter = 0;
+        if (!statusCount(&countAfter)) return false;
+        if (changed || countAfter != count) continue;
+        out("count %d", count);
+        for (int i = 0; i < count; ++i) out("line %d %s", i, lines[i]);
+        return true;
     }
-    return true;
+    fail("the status list kept changing while it was read");
+    return false;
 }
 
 bool verbCount(char**) {
