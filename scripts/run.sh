@@ -45,17 +45,13 @@ if [ -z "${DISPLAY:-}" ]; then
   wine_display_start
 fi
 say "starting the stand-in driver"
-e2e_session_begin "$out/session.log"
+wine_session_start "$out/session.log"
 # A desktop's window manager frames the dialog; under Xvfb there is none and
 # Wine draws the frame itself.
 managed=Y
 [ "$demo" = 1 ] && managed=N
 wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$managed" /f >/dev/null 2>&1
-if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
-  wine_driver_stop
-fi
-wine_driver_install "$E2E_DRIVER_SYS"
-wine_driver_start
+e2e_driver_ready "$E2E_DRIVER_SYS"
 
 if [ "$demo" = 0 ]; then
   say "the dialog is open on display $DISPLAY; close it to end"

@@ -3,7 +3,8 @@
 # command. Every wait has a time limit.
 #
 #   e2e_locate                 E2E_APP, E2E_PROBE, E2E_DRIVER_SYS from the build dirs
-#   e2e_session_begin LOG      session kept alive, its services logging to LOG
+#   e2e_driver_ready SYS       the stand-in driver installed afresh, defaults, running
+#   e2e_driver_absent          no driver running
 #   e2e_probe VERB...          runs the probe in the prefix
 #   e2e_app_start LOG          starts the program in the background
 #   e2e_app_wait SECONDS       waits for it to end; sets E2E_APP_EXIT
@@ -33,13 +34,31 @@ e2e_locate() {
   export E2E_APP E2E_PROBE E2E_DRIVER_SYS
 }
 
-# Keeps the session alive and makes the first process of the session one
-# whose output goes to LOG: services.exe and the driver hosts it starts
-# inherit that output, so a crash of the driver shows there.
-e2e_session_begin() {
-  local log=$1
-  wine_session_start
-  wine_run cmd /c exit >"$log" 2>&1
+# The stand-in driver freshly installed from SYS and running with its
+# defaults (no registry configuration), or with no driver at all. The
+# harness's functions are called where a failure is tested, since they
+# expect to run without errexit.
+e2e_driver_ready() {
+  local sys=$1
+  if [ ! -f "$sys" ]; then
+    e2e_say "missing $sys (build the mingw-x86_64 preset first)"
+    return 1
+  fi
+  wine_driver_install "$sys" || return 1
+  wine_driver_config NetworkDelayMs= TimeOutMs= QueryIdleMs= UnreachableNumbers= Forwardings= ||
+    return 1
+  wine_driver_start || return 1
+}
+
+e2e_driver_absent() {
+  if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
+    wine_driver_stop || return 1
+  fi
+  # The control device answers only while the driver runs.
+  if e2e_probe drv-stats >/dev/null 2>&1; then
+    e2e_say "the stand-in driver still answers"
+    return 1
+  fi
 }
 
 # Plain lines: the Windows console ends them with CR LF.

@@ -31,19 +31,15 @@ wine_env_setup
 trap e2e_exit EXIT
 wine_prefix_prepare
 wine_display_start
-e2e_session_begin "$out/session.log"
-
-# The suite sets the network up itself through the control device; start
-# from the driver's defaults, whatever an earlier run left in the registry.
-if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
-  wine_driver_stop
-fi
-wine_driver_install "$E2E_DRIVER_SYS"
-wine_driver_config NetworkDelayMs= TimeOutMs= QueryIdleMs= UnreachableNumbers= Forwardings=
+wine_session_start "$out/session.log" || { e2e_say "no Wine session"; exit 1; }
+# The suite sets the network up itself through the control device; the
+# driver starts from its defaults, whatever an earlier run left in the
+# registry, and from the image just built.
+e2e_driver_absent || exit 1
 
 status=0
 run_groups() {
-  python3 "$here/run_scenarios.py" "$@" || status=1
+  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" || status=1
 }
 
 # Groups as named (all by default); the driverless one runs before the
@@ -69,7 +65,7 @@ for group in "${groups[@]}"; do
   fi
 done
 if [ ${#with_driver[@]} -gt 0 ]; then
-  wine_driver_start
+  e2e_driver_ready "$E2E_DRIVER_SYS" || exit 1
   e2e_say "scenarios with the stand-in driver"
   run_groups "${with_driver[@]}" "${filter[@]}"
 fi

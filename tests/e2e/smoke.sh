@@ -27,15 +27,9 @@ wine_env_setup
 trap e2e_exit EXIT
 wine_prefix_prepare
 wine_display_start
-e2e_session_begin "$out/session.log"
-# The prefix may have the stand-in driver installed by other tests: make
-# sure it is not running, and that its control device is really gone.
-if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
-  wine_driver_stop
-fi
-if e2e_probe drv-stats >/dev/null 2>&1; then
-  fail "the stand-in driver still answers"
-fi
+wine_session_start "$out/session.log" || fail "no Wine session"
+# The prefix may have the stand-in driver installed by other tests.
+e2e_driver_absent || fail "cannot stop the stand-in driver"
 
 e2e_app_start "$out/program.log"
 e2e_probe wait 30000 window lines >"$out/probe.txt" || fail "no dialog"
