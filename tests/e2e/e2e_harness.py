@@ -27,7 +27,6 @@ FINISHED = "Interrogation is finished"
 TIMED_OUT = "Interrogation is time-out"
 RULE = "-" * 33
 
-STATUS_LIST = 1005
 FORWARDED_TO = 1009
 SERVED = 1010
 IMMEDIATELY, BUSY, NO_REPLY = 1020, 1021, 1022
@@ -97,12 +96,13 @@ class Output:
         """The status list from a 'lines' verb (the last one given)."""
         result = []
         for line in self.lines:
-            if line.startswith("count "):
-                result = []
-            match = re.match(r"line (\d+) (.*)$", line) or re.match(r"line (\d+)$", line)
+            match = re.match(r"line (\d+)(?: (.*))?$", line)
             if match:
-                check_equal(int(match.group(1)), len(result), "status line index")
-                result.append(match.group(2) if match.lastindex == 2 else "")
+                index = int(match.group(1))
+                if index == 0:
+                    result = []
+                check_equal(index, len(result), "status line index")
+                result.append(match.group(2) or "")
         return result
 
     def stats(self):
@@ -130,7 +130,7 @@ class Session:
 
     # --- the probe -------------------------------------------------------
 
-    def probe(self, *args, wait_s=0, may_fail=False):
+    def probe(self, *args, wait_s=0):
         """Runs the probe with the given verbs. wait_s: the longest of the
         waits among the verbs, added to the run's own timeout."""
         command = ["wine", self.probe_path] + [str(a) for a in args]
@@ -153,7 +153,7 @@ class Session:
         statuses = output.status_lines()
         if statuses:
             self.last_lines = statuses
-        if done.returncode != 0 and not may_fail:
+        if done.returncode != 0:
             errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
             raise Failure(f"probe {' '.join(map(str, args))} failed ({done.returncode}): "
                           f"{' | '.join(errors)} {done.stderr.strip()[-300:]}")
@@ -161,9 +161,6 @@ class Session:
 
     def lines(self):
         return self.probe("lines").status_lines()
-
-    def drv(self, *args):
-        return self.probe(*args)
 
     def reset_driver(self, **settings):
         """Back to the start state, then the given settings: delay, timeout,

@@ -162,3 +162,36 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful"],
                 "status")
     s.close("cancel")
+
+
+@scenario("forwarding")
+def notifications_change_nothing_and_command_1023_selects_code_3(s):
+    s.reset_driver(delay=0)
+    s.start()
+    s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739", "click", BUSY)
+    EN_CHANGE, EN_UPDATE, LBN_SELCHANGE, LBN_DBLCLK = 0x300, 0x400, 1, 2
+    out = s.probe("command", SERVED, EN_CHANGE, "command", FORWARDED_TO, EN_UPDATE,
+                  "command", 1005, LBN_SELCHANGE, "command", 1005, LBN_DBLCLK,
+                  "command", 1040, 0, "drv-received", "drv-stats",
+                  "check", IMMEDIATELY, "check", BUSY, "check", NO_REPLY,
+                  "text", SERVED, "text", FORWARDED_TO, "lines")
+    check_equal(out.status_lines(), [BANNER], "status after notifications")
+    check_equal((out.received_total(), out.stats()["totalOpens"]), (0, 0),
+                "requests and driver opens after notifications")
+    check_equal(out.all("check"), [f"{IMMEDIATELY} 0", f"{BUSY} 1", f"{NO_REPLY} 0"],
+                "radio states after notifications")
+    check_equal(out.all("text"), [f"{SERVED} 821", f"{FORWARDED_TO} 739"], "fields after notifications")
+    # The condition chosen before is still the one sent.
+    s.probe("click", ACTIVATE)
+    check_request(last_set(s), 0x01, "821", "739", "activation after notifications")
+    # Command 1023 belongs to the range of conditions though no button has
+    # it: every radio button goes out and the request carries code 3, which
+    # the network refuses.
+    out = s.probe("command", 1023, 0, "check", IMMEDIATELY, "check", BUSY, "check", NO_REPLY,
+                  "click", ACTIVATE)
+    check_equal(out.all("check"), [f"{IMMEDIATELY} 0", f"{BUSY} 0", f"{NO_REPLY} 0"],
+                "radio states after command 1023")
+    check_request(last_set(s), 0x03, "821", "739", "activation after command 1023")
+    check_equal(s.lines(), [BANNER, "Activation is successful", "Activation is failed (3a05)"],
+                "status")
+    s.close("cancel")

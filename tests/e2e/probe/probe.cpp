@@ -26,7 +26,7 @@ constexpr int MAX_TEXT = 1024;
 HWND dialog = nullptr;
 // How long one message to the dialog may take before the probe gives up; an
 // activation waits for the network, so this is generous.
-DWORD messageTimeoutMs = 30000;
+constexpr DWORD MESSAGE_TIMEOUT_MS = 30000;
 
 bool isDialogReady(HWND window) {
     if (!IsWindow(window) || !IsWindowVisible(window)) return false;
@@ -71,10 +71,10 @@ HWND needControl(int id) {
 // not answer in time, so a hung dialog ends the run instead of the probe.
 bool send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, messageTimeoutMs,
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, MESSAGE_TIMEOUT_MS,
                              &answer)) {
         fail("message 0x%04x not answered within %lu ms (error %lu)", message,
-             static_cast<unsigned long>(messageTimeoutMs), static_cast<unsigned long>(GetLastError()));
+             static_cast<unsigned long>(MESSAGE_TIMEOUT_MS), static_cast<unsigned long>(GetLastError()));
         return false;
     }
     if (result != nullptr) *result = static_cast<LRESULT>(answer);
@@ -166,21 +166,11 @@ bool verbGone(char** args) {
     return true;
 }
 
-bool verbAbsent(char**) {
-    HWND window = FindWindowA(nullptr, DIALOG_TITLE);
-    out("dialog %s", window != nullptr ? "present" : "absent");
-    return true;
-}
-
 bool verbSleep(char** args) {
     DWORD ms = 0;
     if (!parseMs(args[0], &ms)) return false;
     Sleep(ms);
     return true;
-}
-
-bool verbTimeout(char** args) {
-    return parseMs(args[0], &messageTimeoutMs);
 }
 
 bool setText(const char* idText, const char* text) {
@@ -521,9 +511,7 @@ struct Verb {
 const Verb VERBS[] = {
     {"wait", 1, verbWait, "wait MS            until the dialog is visible and its list answers"},
     {"gone", 1, verbGone, "gone MS            until no window has the dialog's title"},
-    {"absent", 0, verbAbsent, "absent             dialog present|absent, at once"},
     {"sleep", 1, verbSleep, "sleep MS"},
-    {"timeout", 1, verbTimeout, "timeout MS         how long one message may take (default 30000)"},
     {"set", 2, verbSet, "set ID TEXT        WM_SETTEXT"},
     {"clear", 1, verbClear, "clear ID           WM_SETTEXT with an empty text"},
     {"click", 1, verbClick, "click ID           BM_CLICK, then: clicked ID MS"},
