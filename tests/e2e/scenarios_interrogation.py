@@ -118,8 +118,9 @@ def poll_finished_at_once_arms_no_timer(s):
 def pressing_again_while_polling_adds_one_poll(s):
     s.reset_driver(delay=1600, forward=["1:1:821:739"])
     s.start()
-    s.probe("set", SERVED, "821", "click", CHECK, "sleep", 150, "click", CHECK)
-    check_equal(len(interrogations_of(s.received())), 2, "requests after two presses")
+    # Read at once, well before the first tick is due.
+    out = s.probe("set", SERVED, "821", "click", CHECK, "sleep", 150, "click", CHECK, "drv-received")
+    check_equal(len(interrogations_of(out.received())), 2, "requests after two presses")
     s.probe("until", FINISHED, 10000, wait_s=10)
     lines = [BANNER] + report_block("Busy", " (Speech)", "821", "739") + [FINISHED]
     check_equal(s.lines(), lines, "status: one block, one end")
