@@ -43,16 +43,13 @@ wine_env_setup
 trap e2e_exit EXIT
 wine_prefix_prepare
 wine_display_start
-e2e_session_begin "$out/session.log"
-if wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1; then
-  wine_driver_stop
-fi
-wine_driver_install "$E2E_DRIVER_SYS"
+wine_session_start "$out/session.log" || fail "no Wine session"
+wine_driver_install "$E2E_DRIVER_SYS" || fail "cannot install the stand-in driver"
 # A short network round trip keeps a thousand activations quick; two
 # forwardings in force make every interrogation log report blocks.
 wine_driver_config NetworkDelayMs=2 TimeOutMs= QueryIdleMs= UnreachableNumbers= \
-  Forwardings='821,739,1,1;821,5550100,2,0'
-wine_driver_start
+  Forwardings='821,739,1,1;821,5550100,2,0' || fail "cannot configure the stand-in driver"
+wine_driver_start || fail "the stand-in driver does not start"
 
 # figures NAME: reads the program's process into $out/NAME.txt: handles and
 # working set as Windows reports them, private memory as Windows reports it
