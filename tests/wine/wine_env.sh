@@ -224,7 +224,9 @@ wine_driver_install() {
 
 # wine_driver_state: RUNNING, STOPPED, ... or nothing when not installed.
 wine_driver_state() {
-  wine_run sc query "$CFS_DRIVER_SERVICE" 2>/dev/null |
+  # sc fails for a service that is not installed: that is an answer, not an
+  # error, so it must not end a script running under set -e and pipefail.
+  { wine_run sc query "$CFS_DRIVER_SERVICE" 2>/dev/null || true; } |
     sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
 }
 
