@@ -31,8 +31,8 @@ LeanPlatform* lean(void* context) {
 
 unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bufferSize) {
     LeanPlatform* p = lean(context);
-    const char* text = controlId == IDC_SERVED_USER_NUMBER ? p->servedUserNumber
-                                                           : p->forwardedToNumber;
+    const char* text =
+        controlId == IDC_SERVED_USER_NUMBER ? p->servedUserNumber : p->forwardedToNumber;
     unsigned n = 0;
     while (n + 1 < bufferSize && text[n] != '\0') {
         buffer[n] = text[n];

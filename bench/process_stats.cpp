@@ -37,13 +37,14 @@ struct HandleList {
 
 bool handleCount(DWORD processId, unsigned long* count) {
     typedef LONG(WINAPI * QuerySystemInformation)(int, void*, ULONG, ULONG*);
-    QuerySystemInformation query = reinterpret_cast<QuerySystemInformation>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                               "NtQuerySystemInformation")));
-    if (query == nullptr) return false;
+    QuerySystemInformation query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr)
+        return false;
     for (ULONG size = 1u << 20; size <= (1u << 26); size *= 2) {
         void* buffer = malloc(size);
-        if (buffer == nullptr) return false;
+        if (buffer == nullptr)
+            return false;
         ULONG needed = 0;
         LONG status = query(SYSTEM_HANDLE_INFORMATION_CLASS, buffer, size, &needed);
         if (status == STATUS_INFO_LENGTH_MISMATCH_CODE) {
@@ -55,7 +56,8 @@ bool handleCount(DWORD processId, unsigned long* count) {
             const HandleList* list = static_cast<const HandleList*>(buffer);
             unsigned long owned = 0;
             for (ULONG i = 0; i < list->count; ++i) {
-                if (list->entries[i].ownerProcessId == processId) ++owned;
+                if (list->entries[i].ownerProcessId == processId)
+                    ++owned;
             }
             *count = owned;
         }
@@ -104,7 +106,8 @@ int main(int argc, char** argv) {
     } else {
         printf("private n/a\nworkingset n/a\n");
     }
-    if (process != nullptr) CloseHandle(process);
+    if (process != nullptr)
+        CloseHandle(process);
     fflush(stdout);
     return 0;
 }

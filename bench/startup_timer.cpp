@@ -28,10 +28,12 @@ BOOL CALLBACK findVisible(HWND window, LPARAM parameter) {
     Search* search = reinterpret_cast<Search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+    if (owner != search->processId || !IsWindowVisible(window))
+        return TRUE;
     char text[256];
     GetWindowTextA(window, text, sizeof text);
-    if (strcmp(text, search->title) != 0) return TRUE;
+    if (strcmp(text, search->title) != 0)
+        return TRUE;
     search->found = window;
     return FALSE;
 }
@@ -68,8 +70,7 @@ double timeOneStart(const char* program, const char* title, const LARGE_INTEGER&
             elapsed = now;
             break;
         }
-        if (now > VISIBLE_TIMEOUT_MS ||
-            WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+        if (now > VISIBLE_TIMEOUT_MS || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
             fprintf(stderr, "%s showed no visible \"%s\"\n", program, title);
             break;
         }
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     int rounds = atoi(argv[1]);
-    if (rounds < 1 || rounds > MAX_ROUNDS) rounds = 5;
+    if (rounds < 1 || rounds > MAX_ROUNDS)
+        rounds = 5;
     const char* title = argv[2];
     int programs = argc - 3;
     LARGE_INTEGER frequency;
@@ -113,8 +115,10 @@ int main(int argc, char** argv) {
     for (int round = 0; round <= rounds; ++round) {
         for (int p = 0; p < programs; ++p) {
             double ms = timeOneStart(argv[3 + p], title, frequency);
-            if (ms < 0) return 1;
-            if (round == 0) continue; // warm-up
+            if (ms < 0)
+                return 1;
+            if (round == 0)
+                continue; // warm-up
             times[p][round - 1] = ms;
             printf("start %s %d %.1f\n", argv[3 + p], round, ms);
         }

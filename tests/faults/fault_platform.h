@@ -21,13 +21,13 @@ enum FaultOperation {
 
 enum FaultKind {
     FAULT_NONE,
-    FAULT_OPEN_FAILS,        // the device cannot be opened
-    FAULT_EVENT_FAILS,       // no completion event
-    FAULT_REFUSED,           // the control call fails at once
-    FAULT_PENDING,           // the driver holds the request; it completes when waited for
+    FAULT_OPEN_FAILS,         // the device cannot be opened
+    FAULT_EVENT_FAILS,        // no completion event
+    FAULT_REFUSED,            // the control call fails at once
+    FAULT_PENDING,            // the driver holds the request; it completes when waited for
     FAULT_PENDING_WAIT_FAILS, // the driver holds the request and the wait fails
-    FAULT_WAIT_FAILS,        // the wait for a request the driver holds fails
-    FAULT_ARM_FAILS,         // the poll timer cannot be armed
+    FAULT_WAIT_FAILS,         // the wait for a request the driver holds fails
+    FAULT_ARM_FAILS,          // the poll timer cannot be armed
 };
 
 const char* faultOperationName(FaultOperation operation);

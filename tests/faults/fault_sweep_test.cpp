@@ -26,7 +26,14 @@ namespace {
 
 // --- the table ----------------------------------------------------------
 
-enum StepKind { STEP_FIELDS, STEP_PRESS, STEP_TICK, STEP_POLL_UNTIL_DONE, STEP_FILL_LOG, STEP_DRIVER };
+enum StepKind {
+    STEP_FIELDS,
+    STEP_PRESS,
+    STEP_TICK,
+    STEP_POLL_UNTIL_DONE,
+    STEP_FILL_LOG,
+    STEP_DRIVER
+};
 
 struct Step {
     StepKind kind;
@@ -156,10 +163,10 @@ std::vector<Sequence> sequences() {
          {TEXT_INTERROGATION_FINISHED}},
         {"poll with entries",
          [](FakePlatform& f) {
-             f.interrogationAnswers = {interrogationBytes(0), interrogationEntry(1, 1, "821", "739"),
-                                       interrogationBytes(0),
-                                       interrogationEntry(2, 2, "821", "5550100"),
-                                       interrogationFinished()};
+             f.interrogationAnswers = {
+                 interrogationBytes(0), interrogationEntry(1, 1, "821", "739"),
+                 interrogationBytes(0), interrogationEntry(2, 2, "821", "5550100"),
+                 interrogationFinished()};
          },
          {fields("821", ""), pollUntilDone()},
          join({busySpeech, noReplyData, {TEXT_INTERROGATION_FINISHED}})},
@@ -172,7 +179,8 @@ std::vector<Sequence> sequences() {
          join({busySpeech, {TEXT_INTERROGATION_TIME_OUT}})},
         {"button pressed again while polling",
          [](FakePlatform& f) {
-             f.interrogationAnswers = {interrogationBytes(0), interrogationEntry(1, 1, "821", "739"),
+             f.interrogationAnswers = {interrogationBytes(0),
+                                       interrogationEntry(1, 1, "821", "739"),
                                        interrogationBytes(0), interrogationFinished()};
          },
          {fields("821", ""), press(IDC_CHECK_CURRENT_SETTING), press(IDC_CHECK_CURRENT_SETTING),
@@ -181,7 +189,8 @@ std::vector<Sequence> sequences() {
         {"activations between poll ticks",
          [](FakePlatform& f) {
              f.setAnswers = {setAnswer(0, IO_PENDING), setAnswer(0), setAnswer(0x00ab, IO_PENDING)};
-             f.interrogationAnswers = {interrogationBytes(0), interrogationEntry(1, 1, "821", "739"),
+             f.interrogationAnswers = {interrogationBytes(0),
+                                       interrogationEntry(1, 1, "821", "739"),
                                        interrogationFinished()};
          },
          {fields("821", "739"), press(IDC_CHECK_CURRENT_SETTING), press(IDC_ACTIVATE), tick(),
@@ -198,11 +207,14 @@ std::vector<Sequence> sequences() {
                                        interrogationFinished()};
          },
          {fillLog(300), fields("821", "739"), press(IDC_ACTIVATE), pollUntilDone()},
-         join({{"Activation is successful"}, busySpeech, noReplyData,
+         join({{"Activation is successful"},
+               busySpeech,
+               noReplyData,
                {TEXT_INTERROGATION_FINISHED}})},
         {"field emptied while polling",
          [](FakePlatform& f) {
-             f.interrogationAnswers = {interrogationBytes(0), interrogationEntry(1, 1, "821", "739"),
+             f.interrogationAnswers = {interrogationBytes(0),
+                                       interrogationEntry(1, 1, "821", "739"),
                                        interrogationFinished()};
          },
          {fields("821", ""), press(IDC_CHECK_CURRENT_SETTING), fields("", ""), tick(),
@@ -314,8 +326,9 @@ struct SweepRun {
     void checkOwed(const Dispatch& d, bool timerBefore, const std::string& where) {
         bool poll = d.command == IDC_CHECK_CURRENT_SETTING;
         std::string failedLine = poll ? TEXT_INTERROGATION_FINISHED
-                                 : d.command == IDC_ACTIVATE ? std::string(TEXT_ACTIVATION_IS) + "failed"
-                                                             : std::string(TEXT_DEACTIVATION_IS) + "failed";
+                                 : d.command == IDC_ACTIVATE
+                                     ? std::string(TEXT_ACTIVATION_IS) + "failed"
+                                     : std::string(TEXT_DEACTIVATION_IS) + "failed";
         std::vector<std::string> owed;
         switch (faults.kind) {
         case FAULT_OPEN_FAILS:
@@ -367,8 +380,7 @@ class SweepSummary : public ::testing::Environment {
     }
 };
 
-const ::testing::Environment* const summary =
-    ::testing::AddGlobalTestEnvironment(new SweepSummary);
+const ::testing::Environment* const summary = ::testing::AddGlobalTestEnvironment(new SweepSummary);
 
 std::string describe(const std::vector<std::string>& lines) {
     std::ostringstream out;
@@ -421,8 +433,8 @@ TEST_P(FaultSweep, EveryOperationFailingInEveryWay) {
             for (size_t i = 0; i < faulted; ++i) {
                 EXPECT_EQ(clean.dispatches[i].lines, run.dispatches[i].lines) << context;
             }
-            bool sameAnswer = kind == FAULT_ARM_FAILS ||
-                              (kind == FAULT_PENDING && operation == OPERATION_SET);
+            bool sameAnswer =
+                kind == FAULT_ARM_FAILS || (kind == FAULT_PENDING && operation == OPERATION_SET);
             if (sameAnswer) {
                 EXPECT_EQ(clean.dispatches[faulted].lines, run.dispatches[faulted].lines)
                     << context;

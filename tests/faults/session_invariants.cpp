@@ -32,9 +32,9 @@ bool isOutcome(const std::string& text) {
 
 bool isProcedureAndService(const std::string& text) {
     static const char* const procedures[] = {"Immediately", "Busy", "No reply"};
-    static const char* const services[] = {" (Speech)",           " (Data call)",
-                                           " (3.1KHz Audio)",     " (3.1KHz Telephony)",
-                                           " (7KHz Telephony)",   " (All Services)"};
+    static const char* const services[] = {" (Speech)",         " (Data call)",
+                                           " (3.1KHz Audio)",   " (3.1KHz Telephony)",
+                                           " (7KHz Telephony)", " (All Services)"};
     for (const char* procedure : procedures) {
         for (const char* service : services) {
             if (text == std::string(procedure) + service) {
@@ -129,7 +129,8 @@ CommandWatch watchCommand(const FakePlatform& fake) {
 }
 
 std::vector<std::string> appendedLines(const FakePlatform& fake, const CommandWatch& watch) {
-    size_t appends = static_cast<size_t>(std::count(fake.calls.begin(), fake.calls.end(), "append"));
+    size_t appends =
+        static_cast<size_t>(std::count(fake.calls.begin(), fake.calls.end(), "append"));
     size_t added = appends - watch.appendsBefore;
     if (added > fake.lines.size()) {
         added = fake.lines.size(); // cannot happen unless lines were deleted after appending

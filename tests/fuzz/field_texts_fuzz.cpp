@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (in.more()) {
         uint8_t op = in.byte() % 4;
         if (op == 3) {
-            commandRoutingDispatch(&session, static_cast<uint32_t>(IDC_IMMEDIATELY + in.byte() % 4));
+            commandRoutingDispatch(&session,
+                                   static_cast<uint32_t>(IDC_IMMEDIATELY + in.byte() % 4));
             continue;
         }
         fake.servedUserNumber = in.bytes(in.u16());

@@ -29,13 +29,16 @@ HWND dialog = nullptr;
 constexpr DWORD MESSAGE_TIMEOUT_MS = 30000;
 
 bool isDialogReady(HWND window) {
-    if (!IsWindow(window) || !IsWindowVisible(window)) return false;
+    if (!IsWindow(window) || !IsWindowVisible(window))
+        return false;
     HWND list = GetDlgItem(window, STATUS_LIST_ID);
-    if (list == nullptr || GetDlgItem(window, SERVED_USER_NUMBER_ID) == nullptr) return false;
+    if (list == nullptr || GetDlgItem(window, SERVED_USER_NUMBER_ID) == nullptr)
+        return false;
     // The banner is logged while the dialog starts: once the list answers
     // with it, start-up is over.
     DWORD_PTR count = 0;
-    if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count)) return false;
+    if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count))
+        return false;
     return static_cast<LRESULT>(count) >= 1;
 }
 
@@ -47,23 +50,28 @@ bool findDialog(DWORD timeoutMs) {
             dialog = window;
             return true;
         }
-        if (GetTickCount() - start >= timeoutMs) return false;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
         Sleep(20);
     }
 }
 
 bool needDialog() {
-    if (dialog != nullptr && IsWindow(dialog)) return true;
+    if (dialog != nullptr && IsWindow(dialog))
+        return true;
     dialog = nullptr;
-    if (findDialog(DEFAULT_FIND_MS)) return true;
+    if (findDialog(DEFAULT_FIND_MS))
+        return true;
     fail("no visible dialog titled \"%s\"", DIALOG_TITLE);
     return false;
 }
 
 HWND needControl(int id) {
-    if (!needDialog()) return nullptr;
+    if (!needDialog())
+        return nullptr;
     HWND control = GetDlgItem(dialog, id);
-    if (control == nullptr) fail("no control %d", id);
+    if (control == nullptr)
+        fail("no control %d", id);
     return control;
 }
 
@@ -74,18 +82,22 @@ bool send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
     if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, MESSAGE_TIMEOUT_MS,
                              &answer)) {
         fail("message 0x%04x not answered within %lu ms (error %lu)", message,
-             static_cast<unsigned long>(MESSAGE_TIMEOUT_MS), static_cast<unsigned long>(GetLastError()));
+             static_cast<unsigned long>(MESSAGE_TIMEOUT_MS),
+             static_cast<unsigned long>(GetLastError()));
         return false;
     }
-    if (result != nullptr) *result = static_cast<LRESULT>(answer);
+    if (result != nullptr)
+        *result = static_cast<LRESULT>(answer);
     return true;
 }
 
 bool windowText(HWND window, char* text, int size) {
     WCHAR wide[MAX_TEXT];
     LRESULT length = 0;
-    if (!send(window, WM_GETTEXT, MAX_TEXT, reinterpret_cast<LPARAM>(wide), &length)) return false;
-    if (length < 0 || length >= MAX_TEXT) length = 0;
+    if (!send(window, WM_GETTEXT, MAX_TEXT, reinterpret_cast<LPARAM>(wide), &length))
+        return false;
+    if (length < 0 || length >= MAX_TEXT)
+        length = 0;
     wide[length] = 0;
     toNarrow(wide, text, size);
     return true;
@@ -99,18 +111,23 @@ enum LineRead { LINE_READ, LINE_GONE, LINE_FAILED };
 // dialog may delete old lines between two messages of the probe.
 LineRead statusLine(HWND list, int index, char* text, int size) {
     LRESULT length = 0;
-    if (!send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, &length)) return LINE_FAILED;
-    if (length == LB_ERR) return LINE_GONE;
+    if (!send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, &length))
+        return LINE_FAILED;
+    if (length == LB_ERR)
+        return LINE_GONE;
     if (length < 0 || length >= MAX_TEXT) {
         fail("status line %d is %ld characters long", index, static_cast<long>(length));
         return LINE_FAILED;
     }
     WCHAR wide[MAX_TEXT + 1];
     wide[0] = 0;
-    if (!send(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide), &length))
+    if (!send(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide),
+              &length))
         return LINE_FAILED;
-    if (length == LB_ERR) return LINE_GONE;
-    if (length < 0 || length >= MAX_TEXT) length = 0;
+    if (length == LB_ERR)
+        return LINE_GONE;
+    if (length < 0 || length >= MAX_TEXT)
+        length = 0;
     wide[length] = 0;
     toNarrow(wide, text, size);
     return LINE_READ;
@@ -118,9 +135,11 @@ LineRead statusLine(HWND list, int index, char* text, int size) {
 
 bool statusCount(int* count) {
     HWND list = needControl(STATUS_LIST_ID);
-    if (list == nullptr) return false;
+    if (list == nullptr)
+        return false;
     LRESULT answer = 0;
-    if (!send(list, LB_GETCOUNT, 0, 0, &answer)) return false;
+    if (!send(list, LB_GETCOUNT, 0, 0, &answer))
+        return false;
     *count = static_cast<int>(answer);
     return true;
 }
@@ -129,10 +148,13 @@ bool statusCount(int* count) {
 bool lastStatusLine(char* text, int size, int* count) {
     for (;;) {
         text[0] = 0;
-        if (!statusCount(count)) return false;
-        if (*count == 0) return true;
+        if (!statusCount(count))
+            return false;
+        if (*count == 0)
+            return true;
         LineRead read = statusLine(GetDlgItem(dialog, STATUS_LIST_ID), *count - 1, text, size);
-        if (read != LINE_GONE) return read == LINE_READ;
+        if (read != LINE_GONE)
+            return read == LINE_READ;
     }
 }
 
@@ -140,7 +162,8 @@ bool lastStatusLine(char* text, int size, int* count) {
 
 bool verbWait(char** args) {
     DWORD timeoutMs = 0;
-    if (!parseMs(args[0], &timeoutMs)) return false;
+    if (!parseMs(args[0], &timeoutMs))
+        return false;
     DWORD start = GetTickCount();
     if (!findDialog(timeoutMs)) {
         fail("no visible dialog titled \"%s\" within %s ms", DIALOG_TITLE, args[0]);
@@ -152,7 +175,8 @@ bool verbWait(char** args) {
 
 bool verbGone(char** args) {
     DWORD timeoutMs = 0;
-    if (!parseMs(args[0], &timeoutMs)) return false;
+    if (!parseMs(args[0], &timeoutMs))
+        return false;
     DWORD start = GetTickCount();
     while (FindWindowA(nullptr, DIALOG_TITLE) != nullptr) {
         if (GetTickCount() - start >= timeoutMs) {
@@ -168,20 +192,24 @@ bool verbGone(char** args) {
 
 bool verbSleep(char** args) {
     DWORD ms = 0;
-    if (!parseMs(args[0], &ms)) return false;
+    if (!parseMs(args[0], &ms))
+        return false;
     Sleep(ms);
     return true;
 }
 
 bool setText(const char* idText, const char* text) {
     int id = 0;
-    if (!parseInt(idText, &id)) return false;
+    if (!parseInt(idText, &id))
+        return false;
     HWND control = needControl(id);
-    if (control == nullptr) return false;
+    if (control == nullptr)
+        return false;
     WCHAR wide[MAX_TEXT];
     toWide(text, wide, MAX_TEXT);
     LRESULT ok = 0;
-    if (!send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide), &ok)) return false;
+    if (!send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide), &ok))
+        return false;
     if (!ok) {
         fail("control %d refused its text", id);
         return false;
@@ -189,29 +217,38 @@ bool setText(const char* idText, const char* text) {
     return true;
 }
 
-bool verbSet(char** args) { return setText(args[0], args[1]); }
-bool verbClear(char** args) { return setText(args[0], ""); }
+bool verbSet(char** args) {
+    return setText(args[0], args[1]);
+}
+bool verbClear(char** args) {
+    return setText(args[0], "");
+}
 
 // BM_CLICK makes the button send its own notification, as a mouse click
 // would; the answer comes once the dialog has handled the command, so the
 // elapsed time shows how long the dialog was busy with it.
 bool verbClick(char** args) {
     int id = 0;
-    if (!parseInt(args[0], &id)) return false;
+    if (!parseInt(args[0], &id))
+        return false;
     HWND control = needControl(id);
-    if (control == nullptr) return false;
+    if (control == nullptr)
+        return false;
     DWORD start = GetTickCount();
-    if (!send(control, BM_CLICK, 0, 0, nullptr)) return false;
+    if (!send(control, BM_CLICK, 0, 0, nullptr))
+        return false;
     out("clicked %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
     return true;
 }
 
 bool sendCommand(int id, int code) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     HWND control = GetDlgItem(dialog, id);
     WPARAM wParam = MAKEWPARAM(static_cast<WORD>(id), static_cast<WORD>(code));
     DWORD start = GetTickCount();
-    if (!send(dialog, WM_COMMAND, wParam, reinterpret_cast<LPARAM>(control), nullptr)) return false;
+    if (!send(dialog, WM_COMMAND, wParam, reinterpret_cast<LPARAM>(control), nullptr))
+        return false;
     out("commanded %d %d %lu", id, code, static_cast<unsigned long>(GetTickCount() - start));
     return true;
 }
@@ -219,16 +256,20 @@ bool sendCommand(int id, int code) {
 bool verbCommand(char** args) {
     int id = 0;
     int code = 0;
-    if (!parseInt(args[0], &id) || !parseInt(args[1], &code)) return false;
+    if (!parseInt(args[0], &id) || !parseInt(args[1], &code))
+        return false;
     return sendCommand(id, code);
 }
 
 bool verbTimer(char** args) {
     int id = 0;
-    if (!parseInt(args[0], &id)) return false;
-    if (!needDialog()) return false;
+    if (!parseInt(args[0], &id))
+        return false;
+    if (!needDialog())
+        return false;
     DWORD start = GetTickCount();
-    if (!send(dialog, WM_TIMER, static_cast<WPARAM>(id), 0, nullptr)) return false;
+    if (!send(dialog, WM_TIMER, static_cast<WPARAM>(id), 0, nullptr))
+        return false;
     out("timed %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
     return true;
 }
@@ -236,7 +277,8 @@ bool verbTimer(char** args) {
 // Ends the dialog the way Escape or the close box would. Posted: the answer
 // would race with the window's destruction.
 bool verbClose(char** args) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     bool byCommand = strcmp(args[0], "cancel") == 0;
     bool byOk = strcmp(args[0], "ok") == 0;
     bool byCloseBox = strcmp(args[0], "wmclose") == 0;
@@ -260,7 +302,8 @@ bool verbLines(char**) {
     static char lines[MAX_LINES][MAX_TEXT];
     for (int attempt = 0; attempt < 50; ++attempt) {
         int count = 0;
-        if (!statusCount(&count)) return false;
+        if (!statusCount(&count))
+            return false;
         if (count > MAX_LINES) {
             fail("%d status lines, more than the probe reads", count);
             return false;
@@ -269,14 +312,18 @@ bool verbLines(char**) {
         bool changed = false;
         for (int i = 0; i < count && !changed; ++i) {
             LineRead read = statusLine(list, i, lines[i], MAX_TEXT);
-            if (read == LINE_FAILED) return false;
+            if (read == LINE_FAILED)
+                return false;
             changed = read == LINE_GONE;
         }
         int countAfter = 0;
-        if (!statusCount(&countAfter)) return false;
-        if (changed || countAfter != count) continue;
+        if (!statusCount(&countAfter))
+            return false;
+        if (changed || countAfter != count)
+            continue;
         out("count %d", count);
-        for (int i = 0; i < count; ++i) out("line %d %s", i, lines[i]);
+        for (int i = 0; i < count; ++i)
+            out("line %d %s", i, lines[i]);
         return true;
     }
     fail("the status list kept changing while it was read");
@@ -285,7 +332,8 @@ bool verbLines(char**) {
 
 bool verbCount(char**) {
     int count = 0;
-    if (!statusCount(&count)) return false;
+    if (!statusCount(&count))
+        return false;
     out("count %d", count);
     return true;
 }
@@ -293,13 +341,16 @@ bool verbCount(char**) {
 // Waits until the last status line is the given text.
 bool verbUntil(char** args) {
     DWORD timeoutMs = 0;
-    if (!parseMs(args[1], &timeoutMs)) return false;
+    if (!parseMs(args[1], &timeoutMs))
+        return false;
     DWORD start = GetTickCount();
     char text[MAX_TEXT];
     int count = 0;
     for (;;) {
-        if (!lastStatusLine(text, MAX_TEXT, &count)) return false;
-        if (strcmp(text, args[0]) == 0) break;
+        if (!lastStatusLine(text, MAX_TEXT, &count))
+            return false;
+        if (strcmp(text, args[0]) == 0)
+            break;
         if (GetTickCount() - start >= timeoutMs) {
             fail("last line still \"%s\" (of %d) after %s ms", text, count, args[1]);
             return false;
@@ -314,12 +365,15 @@ bool verbUntil(char** args) {
 bool verbAtLeast(char** args) {
     int wanted = 0;
     DWORD timeoutMs = 0;
-    if (!parseInt(args[0], &wanted) || !parseMs(args[1], &timeoutMs)) return false;
+    if (!parseInt(args[0], &wanted) || !parseMs(args[1], &timeoutMs))
+        return false;
     DWORD start = GetTickCount();
     int count = 0;
     for (;;) {
-        if (!statusCount(&count)) return false;
-        if (count >= wanted) break;
+        if (!statusCount(&count))
+            return false;
+        if (count >= wanted)
+            break;
         if (GetTickCount() - start >= timeoutMs) {
             fail("%d status lines, not %d, after %s ms", count, wanted, args[1]);
             return false;
@@ -332,22 +386,28 @@ bool verbAtLeast(char** args) {
 
 bool verbCheck(char** args) {
     int id = 0;
-    if (!parseInt(args[0], &id)) return false;
+    if (!parseInt(args[0], &id))
+        return false;
     HWND control = needControl(id);
-    if (control == nullptr) return false;
+    if (control == nullptr)
+        return false;
     LRESULT state = 0;
-    if (!send(control, BM_GETCHECK, 0, 0, &state)) return false;
+    if (!send(control, BM_GETCHECK, 0, 0, &state))
+        return false;
     out("check %d %ld", id, static_cast<long>(state));
     return true;
 }
 
 bool verbText(char** args) {
     int id = 0;
-    if (!parseInt(args[0], &id)) return false;
+    if (!parseInt(args[0], &id))
+        return false;
     HWND control = needControl(id);
-    if (control == nullptr) return false;
+    if (control == nullptr)
+        return false;
     char text[MAX_TEXT];
-    if (!windowText(control, text, MAX_TEXT)) return false;
+    if (!windowText(control, text, MAX_TEXT))
+        return false;
     out("text %d %s", id, text);
     return true;
 }
@@ -355,17 +415,20 @@ bool verbText(char** args) {
 // Every child in creation (tab) order, positions in the dialog's client
 // coordinates: "control <id> <class> <style> <exstyle> <x> <y> <w> <h> <text>".
 bool verbControls(char**) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     int index = 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT), ++index) {
         char className[64];
-        if (GetClassNameA(child, className, sizeof className) == 0) className[0] = 0;
+        if (GetClassNameA(child, className, sizeof className) == 0)
+            className[0] = 0;
         RECT rect;
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
         char text[MAX_TEXT];
-        if (!windowText(child, text, MAX_TEXT)) return false;
+        if (!windowText(child, text, MAX_TEXT))
+            return false;
         out("control %d %s %08lx %08lx %ld %ld %ld %ld %s", GetDlgCtrlID(child), className,
             static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
             static_cast<unsigned long>(GetWindowLongA(child, GWL_EXSTYLE)), rect.left, rect.top,
@@ -378,14 +441,16 @@ bool verbControls(char**) {
 // The dialog's window and client rectangles on the screen, its styles and
 // its title.
 bool verbWindow(char**) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     RECT window;
     RECT client;
     GetWindowRect(dialog, &window);
     GetClientRect(dialog, &client);
     MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
     char title[MAX_TEXT];
-    if (!windowText(dialog, title, MAX_TEXT)) return false;
+    if (!windowText(dialog, title, MAX_TEXT))
+        return false;
     out("window %ld %ld %ld %ld", window.left, window.top, window.right, window.bottom);
     out("client %ld %ld %ld %ld", client.left, client.top, client.right, client.bottom);
     out("style %08lx %08lx", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)),
@@ -394,7 +459,9 @@ bool verbWindow(char**) {
     return true;
 }
 
-INT_PTR CALLBACK measuringDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK measuringDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 // The dialog base units of the template's font, measured on a hidden dialog
 // of this process made with the same font, so positions in dialog units can
@@ -411,12 +478,14 @@ bool verbUnits(char**) {
     *tail++ = 0; // no title
     *tail++ = 8; // point size
     const char face[] = "System";
-    for (const char* c = face; *c != 0; ++c) *tail++ = static_cast<WORD>(*c);
+    for (const char* c = face; *c != 0; ++c)
+        *tail++ = static_cast<WORD>(*c);
     *tail++ = 0;
     HWND probeDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), header, nullptr,
                                                   measuringDialogProc, 0);
     if (probeDialog == nullptr) {
-        fail("cannot create a measuring dialog (error %lu)", static_cast<unsigned long>(GetLastError()));
+        fail("cannot create a measuring dialog (error %lu)",
+             static_cast<unsigned long>(GetLastError()));
         return false;
     }
     RECT units = {0, 0, 4, 8};
@@ -427,7 +496,8 @@ bool verbUnits(char**) {
 }
 
 bool verbFocus(char**) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
@@ -447,7 +517,8 @@ bool verbFocus(char**) {
 // button, found by asking the window itself what lies under each point of
 // its caption row. "closebox X Y" in screen coordinates.
 bool verbCloseBox(char**) {
-    if (!needDialog()) return false;
+    if (!needDialog())
+        return false;
     RECT window;
     RECT client;
     GetWindowRect(dialog, &window);
@@ -458,9 +529,11 @@ bool verbCloseBox(char**) {
         LONG last = -1;
         for (LONG x = window.left; x < window.right; ++x) {
             LRESULT hit = 0;
-            if (!send(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y), &hit)) return false;
+            if (!send(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y), &hit))
+                return false;
             if (hit == HTCLOSE) {
-                if (first < 0) first = x;
+                if (first < 0)
+                    first = x;
                 last = x;
             }
         }
@@ -480,19 +553,23 @@ bool verbCloseBox(char**) {
 // in view.
 bool verbItemRect(char** args) {
     int index = 0;
-    if (!parseInt(args[0], &index)) return false;
+    if (!parseInt(args[0], &index))
+        return false;
     HWND list = needControl(STATUS_LIST_ID);
-    if (list == nullptr) return false;
+    if (list == nullptr)
+        return false;
     RECT rect = {};
     LRESULT ok = 0;
-    if (!send(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect), &ok))
+    if (!send(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect),
+              &ok))
         return false;
     if (ok == LB_ERR) {
         fail("no status line %d", index);
         return false;
     }
     LRESULT top = 0;
-    if (!send(list, LB_GETTOPINDEX, 0, 0, &top)) return false;
+    if (!send(list, LB_GETTOPINDEX, 0, 0, &top))
+        return false;
     MapWindowPoints(list, dialog, reinterpret_cast<POINT*>(&rect), 2);
     out("itemrect %d %ld %ld %ld %ld %ld", index, rect.left, rect.top, rect.right, rect.bottom,
         static_cast<long>(top));
@@ -528,21 +605,28 @@ const Verb VERBS[] = {
     {"window", 0, verbWindow, "window             window/client rectangles, style, title"},
     {"units", 0, verbUnits, "units              dialog base units of System 8"},
     {"focus", 0, verbFocus, "focus              focus ID, active 0|1"},
-    {"closebox", 0, verbCloseBox, "closebox           closebox X Y, the close button's middle on screen"},
-    {"itemrect", 1, verbItemRect, "itemrect I         itemrect I L T R B (dialog client), top index"},
+    {"closebox", 0, verbCloseBox,
+     "closebox           closebox X Y, the close button's middle on screen"},
+    {"itemrect", 1, verbItemRect,
+     "itemrect I         itemrect I L T R B (dialog client), top index"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
-    {"drv-config", 2, driverConfigure, "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO"},
+    {"drv-config", 2, driverConfigure,
+     "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO"},
     {"drv-received", 0, driverReceived, "drv-received       received N, then request ... HEX"},
     {"drv-stats", 0, driverStatistics, "drv-stats          stat KEY VALUE lines"},
-    {"drv-fill", 0, driverFill, "drv-fill           fill the driver's queue until it refuses: filled N ERROR"},
-    {"drv-release", 0, driverRelease, "drv-release        cancel what drv-fill left: released N CANCELLED"},
-    {"drv-forwardings", 0, driverForwardings, "drv-forwardings    forwardings N, then forwarding P S SERVED TO"},
+    {"drv-fill", 0, driverFill,
+     "drv-fill           fill the driver's queue until it refuses: filled N ERROR"},
+    {"drv-release", 0, driverRelease,
+     "drv-release        cancel what drv-fill left: released N CANCELLED"},
+    {"drv-forwardings", 0, driverForwardings,
+     "drv-forwardings    forwardings N, then forwarding P S SERVED TO"},
 };
 
 void usage() {
     fprintf(stderr, "usage: probe VERB [ARGS] [VERB [ARGS] ...]\n");
-    for (const Verb& verb : VERBS) fprintf(stderr, "  %s\n", verb.usage);
+    for (const Verb& verb : VERBS)
+        fprintf(stderr, "  %s\n", verb.usage);
 }
 
 } // namespace
@@ -557,7 +641,8 @@ int main(int argc, char** argv) {
     while (i < argc) {
         const Verb* verb = nullptr;
         for (const Verb& candidate : VERBS) {
-            if (strcmp(candidate.name, argv[i]) == 0) verb = &candidate;
+            if (strcmp(candidate.name, argv[i]) == 0)
+                verb = &candidate;
         }
         if (verb == nullptr || i + verb->argumentCount >= argc) {
             fprintf(stderr, "probe: unknown verb or missing arguments at \"%s\"\n", argv[i]);
@@ -566,10 +651,12 @@ int main(int argc, char** argv) {
         }
         setVerb(verb->name);
         if (verb->run == nullptr) {
-            if (!parseInt(argv[i + 1], &repeat) || repeat < 0) return 2;
+            if (!parseInt(argv[i + 1], &repeat) || repeat < 0)
+                return 2;
         } else {
             for (int n = 0; n < repeat; ++n) {
-                if (!verb->run(argv + i + 1)) return 1;
+                if (!verb->run(argv + i + 1))
+                    return 1;
             }
             repeat = 1;
         }

@@ -15,8 +15,8 @@ namespace {
 bool control(uint32_t code, const void* in, DWORD inSize, void* outBuffer, DWORD outSize) {
     char path[64];
     snprintf(path, sizeof path, "\\\\.\\%s", CONTROL_DEVICE_NAME);
-    HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE device =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         fail("cannot open %s (error %lu)", path, static_cast<unsigned long>(GetLastError()));
         return false;
@@ -32,8 +32,9 @@ bool control(uint32_t code, const void* in, DWORD inSize, void* outBuffer, DWORD
         return false;
     }
     if (returned != outSize) {
-        fail("control request 0x%08lx returned %lu bytes, not %lu", static_cast<unsigned long>(code),
-             static_cast<unsigned long>(returned), static_cast<unsigned long>(outSize));
+        fail("control request 0x%08lx returned %lu bytes, not %lu",
+             static_cast<unsigned long>(code), static_cast<unsigned long>(returned),
+             static_cast<unsigned long>(outSize));
         return false;
     }
     return true;
@@ -51,15 +52,18 @@ bool copyNumber(const char* text, char* field) {
 
 // "none" or numbers separated by commas.
 bool parseUnreachable(const char* text, ControlConfiguration* config) {
-    if (strcmp(text, "none") == 0) return true;
+    if (strcmp(text, "none") == 0)
+        return true;
     char copy[256];
     snprintf(copy, sizeof copy, "%s", text);
     for (char* number = strtok(copy, ","); number != nullptr; number = strtok(nullptr, ",")) {
         if (config->unreachableCount == CONTROL_UNREACHABLE_CAPACITY) {
-            fail("more than %lu unreachable numbers", static_cast<unsigned long>(CONTROL_UNREACHABLE_CAPACITY));
+            fail("more than %lu unreachable numbers",
+                 static_cast<unsigned long>(CONTROL_UNREACHABLE_CAPACITY));
             return false;
         }
-        if (!copyNumber(number, config->unreachable[config->unreachableCount])) return false;
+        if (!copyNumber(number, config->unreachable[config->unreachableCount]))
+            return false;
         ++config->unreachableCount;
     }
     return true;
@@ -85,7 +89,8 @@ bool parseForwarding(const char* text, ControlConfiguration* config) {
     }
     int procedure = 0;
     int service = 0;
-    if (!parseInt(fields[0], &procedure) || !parseInt(fields[1], &service)) return false;
+    if (!parseInt(fields[0], &procedure) || !parseInt(fields[1], &service))
+        return false;
     ControlForwarding* forwarding = &config->forwardings[0];
     forwarding->procedure = static_cast<uint8_t>(procedure);
     forwarding->basicService = static_cast<uint8_t>(service);
@@ -99,7 +104,8 @@ bool parseForwarding(const char* text, ControlConfiguration* config) {
 } // namespace
 
 bool driverReset(char**) {
-    if (!control(CONTROL_IOCTL_RESET, nullptr, 0, nullptr, 0)) return false;
+    if (!control(CONTROL_IOCTL_RESET, nullptr, 0, nullptr, 0))
+        return false;
     out("driver reset");
     return true;
 }
@@ -113,7 +119,8 @@ bool driverConfigure(char** args) {
     const char* value = args[1];
     DWORD ms = 0;
     if (strcmp(key, "delay") == 0 || strcmp(key, "timeout") == 0 || strcmp(key, "idle") == 0) {
-        if (!parseMs(value, &ms)) return false;
+        if (!parseMs(value, &ms))
+            return false;
         if (key[0] == 'd') {
             config.fields = CONTROL_SET_DELAY;
             config.delayMs = ms;
@@ -126,15 +133,18 @@ bool driverConfigure(char** args) {
         }
     } else if (strcmp(key, "unreachable") == 0) {
         config.fields = CONTROL_SET_UNREACHABLE;
-        if (!parseUnreachable(value, &config)) return false;
+        if (!parseUnreachable(value, &config))
+            return false;
     } else if (strcmp(key, "forward") == 0) {
         config.fields = CONTROL_ADD_FORWARDINGS;
-        if (!parseForwarding(value, &config)) return false;
+        if (!parseForwarding(value, &config))
+            return false;
     } else {
         fail("unknown setting \"%s\"", key);
         return false;
     }
-    if (!control(CONTROL_IOCTL_CONFIGURE, &config, sizeof config, nullptr, 0)) return false;
+    if (!control(CONTROL_IOCTL_CONFIGURE, &config, sizeof config, nullptr, 0))
+        return false;
     out("driver %s %s", key, value);
     return true;
 }
@@ -143,20 +153,24 @@ bool driverConfigure(char** args) {
 // "request INDEX CODE IN OUT AT_MS HEX" with the first min(IN, 60) bytes.
 bool driverReceived(char**) {
     static ControlReceivedLog log;
-    if (!control(CONTROL_IOCTL_READ_LOG, nullptr, 0, &log, sizeof log)) return false;
+    if (!control(CONTROL_IOCTL_READ_LOG, nullptr, 0, &log, sizeof log))
+        return false;
     if (log.count > CONTROL_LOG_CAPACITY) {
         fail("log claims %lu entries", static_cast<unsigned long>(log.count));
         return false;
     }
-    out("received %lu %lu", static_cast<unsigned long>(log.total), static_cast<unsigned long>(log.count));
+    out("received %lu %lu", static_cast<unsigned long>(log.total),
+        static_cast<unsigned long>(log.count));
     for (uint32_t i = 0; i < log.count; ++i) {
         const ControlReceived& entry = log.entries[i];
         char hex[2 * CONTROL_LOG_BYTES + 1];
         uint32_t shown = entry.inLength < CONTROL_LOG_BYTES ? entry.inLength : CONTROL_LOG_BYTES;
-        for (uint32_t b = 0; b < shown; ++b) snprintf(hex + 2 * b, 3, "%02x", entry.bytes[b]);
+        for (uint32_t b = 0; b < shown; ++b)
+            snprintf(hex + 2 * b, 3, "%02x", entry.bytes[b]);
         hex[2 * shown] = 0;
         out("request %lu %08lx %lu %lu %llu %s", static_cast<unsigned long>(i),
-            static_cast<unsigned long>(entry.controlCode), static_cast<unsigned long>(entry.inLength),
+            static_cast<unsigned long>(entry.controlCode),
+            static_cast<unsigned long>(entry.inLength),
             static_cast<unsigned long>(entry.outCapacity),
             static_cast<unsigned long long>(entry.atMs), hex);
     }
@@ -165,7 +179,8 @@ bool driverReceived(char**) {
 
 bool driverStatistics(char**) {
     ControlStatistics stats;
-    if (!control(CONTROL_IOCTL_STATISTICS, nullptr, 0, &stats, sizeof stats)) return false;
+    if (!control(CONTROL_IOCTL_STATISTICS, nullptr, 0, &stats, sizeof stats))
+        return false;
     out("stat openHandles %lu", static_cast<unsigned long>(stats.openHandles));
     out("stat totalOpens %lu", static_cast<unsigned long>(stats.totalOpens));
     out("stat totalCloses %lu", static_cast<unsigned long>(stats.totalCloses));
@@ -181,7 +196,8 @@ bool driverStatistics(char**) {
 
 bool driverForwardings(char**) {
     static ControlForwardingTable table;
-    if (!control(CONTROL_IOCTL_READ_FORWARDINGS, nullptr, 0, &table, sizeof table)) return false;
+    if (!control(CONTROL_IOCTL_READ_FORWARDINGS, nullptr, 0, &table, sizeof table))
+        return false;
     if (table.count > CONTROL_FORWARDING_CAPACITY) {
         fail("table claims %lu forwardings", static_cast<unsigned long>(table.count));
         return false;
@@ -234,7 +250,8 @@ bool driverFill(char**) {
         BOOL ok = DeviceIoControl(fillDevice, IOCTL_CF_SET, buffer, FORWARDING_REQUEST_SIZE, buffer,
                                   FORWARDING_REQUEST_SIZE, &returned, &overlapped);
         DWORD error = GetLastError();
-        if (!ok && error == ERROR_IO_PENDING) continue;
+        if (!ok && error == ERROR_IO_PENDING)
+            continue;
         CloseHandle(overlapped.hEvent);
         if (ok) {
             fail("request %d answered at once: the network delay is too short to fill the queue",

@@ -9,7 +9,9 @@ namespace {
 const char* currentVerb = "";
 }
 
-void setVerb(const char* name) { currentVerb = name; }
+void setVerb(const char* name) {
+    currentVerb = name;
+}
 
 void out(const char* format, ...) {
     va_list args;
@@ -44,7 +46,8 @@ bool parseInt(const char* text, int* value) {
 
 bool parseMs(const char* text, DWORD* value) {
     int parsed = 0;
-    if (!parseInt(text, &parsed)) return false;
+    if (!parseInt(text, &parsed))
+        return false;
     if (parsed < 0) {
         fail("\"%s\" is not a duration", text);
         return false;
@@ -54,11 +57,13 @@ bool parseMs(const char* text, DWORD* value) {
 }
 
 void toWide(const char* text, WCHAR* wide, int wideSize) {
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, wideSize) == 0) wide[0] = 0;
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, wideSize) == 0)
+        wide[0] = 0;
     wide[wideSize - 1] = 0;
 }
 
 void toNarrow(const WCHAR* wide, char* text, int size) {
-    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size, nullptr, nullptr) == 0) text[0] = 0;
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size, nullptr, nullptr) == 0)
+        text[0] = 0;
     text[size - 1] = 0;
 }
