@@ -24,7 +24,7 @@ stage "coverage floor"
 bash scripts/coverage.sh
 
 stage "fuzzing, short runs"
-bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-45}"
+bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}"
 
 for preset in mingw-i686 mingw-x86_64; do
   stage "Windows build and executable checks: $preset"
