@@ -163,16 +163,29 @@ void readStartConfig(PUNICODE_STRING registryPath, ExchangeConfig* config) {
 
 // ---- pending answers ------------------------------------------------------
 
+void pauseOneMs() {
+    LARGE_INTEGER pause;
+    pause.QuadPart = -HUNDRED_NS_PER_MS;
+    KeDelayExecutionThread(KernelMode, FALSE, &pause);
+}
+
+// Takes irp out of the table as cancelled, under the lock; false when it was
+// not there. The caller completes it after releasing the lock.
+bool dropCancelled(DriverState* s, PIRP irp) {
+    if (!pendingRemove(&s->pending, irp)) {
+        return false;
+    }
+    ++s->statistics.setCancelled;
+    --s->statistics.setPendingNow;
+    return true;
+}
+
 void NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     DriverState* s = headerOf(device)->state;
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
-    const bool found = pendingRemove(&s->pending, irp, nullptr);
-    if (found) {
-        ++s->statistics.setCancelled;
-        --s->statistics.setPendingNow;
-    }
+    const bool found = dropCancelled(s, irp);
     KeReleaseSpinLock(&s->lock, irql);
     if (found) {
         finish(irp, STATUS_CANCELLED, 0);
@@ -192,9 +205,7 @@ void cancelPendingOf(DriverState* s, const void* owner) {
                 slot->cancelling = true; // IoCancelIrp got there first
                 continue;
             }
-            pendingRemove(&s->pending, irp, nullptr);
-            ++s->statistics.setCancelled;
-            --s->statistics.setPendingNow;
+            dropCancelled(s, irp);
             taken = irp;
             break;
         }
@@ -207,9 +218,7 @@ void cancelPendingOf(DriverState* s, const void* owner) {
         if (left == 0) {
             return;
         }
-        LARGE_INTEGER pause;
-        pause.QuadPart = -HUNDRED_NS_PER_MS;
-        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+        pauseOneMs();
         ++attempt;
     }
 }
@@ -245,7 +254,7 @@ void NTAPI completeDueAnswers(PVOID context) {
                 continue;
             }
             ready[readyCount++] = ReadyAnswer{irp, slot->bytesReturned, slot->resultCode};
-            pendingRemove(&s->pending, irp, nullptr);
+            pendingRemove(&s->pending, irp);
             ++s->statistics.setCompleted;
             --s->statistics.setPendingNow;
         }
@@ -293,7 +302,8 @@ NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
         return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     }
     const uint64_t now = nowMs(s);
-    const ExchangeAnswer answer = exchangeSubmit(&s->exchange, code, buffer, inLength, outLength, now);
+    const ExchangeAnswer answer =
+        exchangeSubmit(&s->exchange, code, buffer, inLength, outLength, now);
 
     if (answer.status == EXCHANGE_DUE && answer.dueAtMs > now) {
         pendingAdd(&s->pending, irp, stack->FileObject, answer);
@@ -303,9 +313,7 @@ NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
         IoSetCancelRoutine(irp, cancelPendingAnswer);
         PIRP cancelledAlready = nullptr;
         if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-            pendingRemove(&s->pending, irp, nullptr);
-            ++s->statistics.setCancelled;
-            --s->statistics.setPendingNow;
+            dropCancelled(s, irp);
             cancelledAlready = irp;
         }
         KeReleaseSpinLock(&s->lock, irql);
@@ -365,12 +373,25 @@ void resetDriver(DriverState* s) {
     KeReleaseSpinLock(&s->lock, irql);
 }
 
+// A control record read: fill(Record*) runs under the lock.
+template <typename Record, typename Fill>
+NTSTATUS readRecord(DriverState* s, PIRP irp, ULONG outLength, Fill fill) {
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    if (buffer == nullptr || outLength < sizeof(Record)) {
+        return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    }
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    fill(static_cast<Record*>(buffer));
+    KeReleaseSpinLock(&s->lock, irql);
+    return finish(irp, STATUS_SUCCESS, sizeof(Record));
+}
+
 NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack) {
     const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     void* buffer = irp->AssociatedIrp.SystemBuffer;
-    KIRQL irql;
 
     switch (code) {
     case CONTROL_IOCTL_RESET:
@@ -381,10 +402,10 @@ NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
         if (buffer == nullptr || inLength < sizeof(ControlConfiguration)) {
             return finish(irp, STATUS_INVALID_PARAMETER, 0);
         }
+        KIRQL irql;
         KeAcquireSpinLock(&s->lock, &irql);
-        const bool built = buildConfigured(&s->exchange,
-                                           static_cast<const ControlConfiguration*>(buffer),
-                                           &s->work, &s->scratch);
+        const bool built = buildConfigured(
+            &s->exchange, static_cast<const ControlConfiguration*>(buffer), &s->work, &s->scratch);
         if (built) {
             __builtin_memcpy(&s->exchange, &s->scratch, sizeof s->exchange);
         }
@@ -393,32 +414,20 @@ NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
     }
 
     case CONTROL_IOCTL_READ_LOG:
-        if (buffer == nullptr || outLength < sizeof(ControlReceivedLog)) {
-            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
-        }
-        KeAcquireSpinLock(&s->lock, &irql);
-        fillReceivedLog(&s->exchange, static_cast<ControlReceivedLog*>(buffer));
-        KeReleaseSpinLock(&s->lock, irql);
-        return finish(irp, STATUS_SUCCESS, sizeof(ControlReceivedLog));
+        return readRecord<ControlReceivedLog>(s, irp, outLength, [s](ControlReceivedLog* log) {
+            fillReceivedLog(&s->exchange, log);
+        });
 
     case CONTROL_IOCTL_STATISTICS:
-        if (buffer == nullptr || outLength < sizeof(ControlStatistics)) {
-            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
-        }
-        KeAcquireSpinLock(&s->lock, &irql);
-        s->statistics.forwardingCount = s->exchange.forwardingCount;
-        __builtin_memcpy(buffer, &s->statistics, sizeof s->statistics);
-        KeReleaseSpinLock(&s->lock, irql);
-        return finish(irp, STATUS_SUCCESS, sizeof(ControlStatistics));
+        return readRecord<ControlStatistics>(s, irp, outLength, [s](ControlStatistics* out) {
+            s->statistics.forwardingCount = s->exchange.forwardingCount;
+            __builtin_memcpy(out, &s->statistics, sizeof *out);
+        });
 
     case CONTROL_IOCTL_READ_FORWARDINGS:
-        if (buffer == nullptr || outLength < sizeof(ControlForwardingTable)) {
-            return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
-        }
-        KeAcquireSpinLock(&s->lock, &irql);
-        fillForwardingTable(&s->exchange, static_cast<ControlForwardingTable*>(buffer));
-        KeReleaseSpinLock(&s->lock, irql);
-        return finish(irp, STATUS_SUCCESS, sizeof(ControlForwardingTable));
+        return readRecord<ControlForwardingTable>(
+            s, irp, outLength,
+            [s](ControlForwardingTable* table) { fillForwardingTable(&s->exchange, table); });
 
     default:
         return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
@@ -540,9 +549,7 @@ void detachDispatch(PDRIVER_OBJECT driver, DriverState* s) {
         driver->MajorFunction[i] = s->hostDispatch[i];
     }
     for (unsigned attempt = 0; s->dispatching != 0 && attempt < DRAIN_ATTEMPTS; ++attempt) {
-        LARGE_INTEGER pause;
-        pause.QuadPart = -HUNDRED_NS_PER_MS;
-        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+        pauseOneMs();
     }
 }
 

@@ -1,55 +1,25 @@
 #include "driver_model.h"
 
 // The control protocol hands the exchange's records out unchanged.
-static_assert(CONTROL_UNREACHABLE_CAPACITY == EXCHANGE_UNREACHABLE_CAPACITY, "unreachable list");
+static_assert(sizeof(ControlConfiguration::unreachable) == sizeof(ExchangeConfig::unreachable),
+              "unreachable list");
 static_assert(CONTROL_FORWARDING_CAPACITY == EXCHANGE_FORWARDING_CAPACITY, "forwarding table");
 static_assert(CONTROL_LOG_CAPACITY >= EXCHANGE_RECEIVED_CAPACITY, "received log");
 static_assert(CONTROL_LOG_BYTES == EXCHANGE_RECEIVED_BYTES, "received bytes");
 
 namespace {
 
-bool isDigit(unsigned c) { return c >= '0' && c <= '9'; }
-
-// Digits only, at least one, terminated within the field.
-bool usableNumber(const char* field) {
-    unsigned length = 0;
-    while (length < NUMBER_FIELD_SIZE && field[length] != 0) {
-        if (!isDigit(static_cast<unsigned char>(field[length]))) {
-            return false;
-        }
-        ++length;
-    }
-    return length > 0 && length < NUMBER_FIELD_SIZE;
-}
-
-// Copies a usable number and zero-fills the rest of the field.
-void storeNumber(char* field, const char* number) {
-    unsigned i = 0;
-    for (; i < NUMBER_FIELD_SIZE && number[i] != 0; ++i) {
-        field[i] = number[i];
-    }
-    for (; i < NUMBER_FIELD_SIZE; ++i) {
-        field[i] = 0;
-    }
-}
-
-bool sameNumber(const char* a, const char* b) {
-    for (unsigned i = 0; i < NUMBER_FIELD_SIZE; ++i) {
-        if (a[i] != b[i]) {
-            return false;
-        }
-        if (a[i] == 0) {
-            return true;
-        }
-    }
-    return true;
+bool isDigit(unsigned c) {
+    return c >= '0' && c <= '9';
 }
 
 bool earlier(const PendingAnswer& a, const PendingAnswer& b) {
     return a.dueAtMs != b.dueAtMs ? a.dueAtMs < b.dueAtMs : a.sequence < b.sequence;
 }
 
-bool waiting(const PendingAnswer& slot) { return slot.request != nullptr && !slot.cancelling; }
+bool waiting(const PendingAnswer& slot) {
+    return slot.request != nullptr && !slot.cancelling;
+}
 
 // One string of a registry value, [at, end).
 struct Cursor {
@@ -70,7 +40,7 @@ bool readNumber(Cursor& cursor, char* field) {
     if (length == 0) {
         return false;
     }
-    storeNumber(field, text);
+    exchangeStoreNumber(field, text);
     return true;
 }
 
@@ -114,8 +84,7 @@ bool parseForwarding(Cursor cursor, ExchangeForwarding* forwarding) {
 }
 
 // Calls take(cursor) for every non-empty string; returns how many it refused.
-template <typename Take>
-unsigned forEachString(const uint16_t* text, size_t units, Take take) {
+template <typename Take> unsigned forEachString(const uint16_t* text, size_t units, Take take) {
     unsigned refused = 0;
     size_t start = 0;
     while (start < units) {
@@ -131,32 +100,31 @@ unsigned forEachString(const uint16_t* text, size_t units, Take take) {
     return refused;
 }
 
-void copyForwarding(ExchangeForwarding* to, const ControlForwarding& from) {
-    to->procedure = from.procedure;
-    to->basicService = from.basicService;
-    storeNumber(to->servedUserNumber, from.servedUserNumber);
-    storeNumber(to->forwardedToNumber, from.forwardedToNumber);
+// Between the exchange's and the control protocol's forwarding records,
+// which hold the same fields.
+template <typename To, typename From> void copyForwarding(To& to, const From& from) {
+    to.procedure = from.procedure;
+    to.basicService = from.basicService;
+    exchangeStoreNumber(to.servedUserNumber, from.servedUserNumber);
+    exchangeStoreNumber(to.forwardedToNumber, from.forwardedToNumber);
 }
 
 // Adds one forwarding to the configuration, replacing one of the same
-// number, procedure and basic service.
+// number, procedure and basic service. Its numbers and procedure are checked
+// by exchangeInit afterwards.
 bool addForwarding(ExchangeConfig* config, const ControlForwarding& added) {
-    if (added.procedure > PROCEDURE_NO_REPLY || !usableNumber(added.servedUserNumber) ||
-        !usableNumber(added.forwardedToNumber)) {
-        return false;
-    }
     for (unsigned i = 0; i < config->forwardingCount; ++i) {
         ExchangeForwarding& f = config->forwardings[i];
         if (f.procedure == added.procedure && f.basicService == added.basicService &&
-            sameNumber(f.servedUserNumber, added.servedUserNumber)) {
-            storeNumber(f.forwardedToNumber, added.forwardedToNumber);
+            exchangeSameNumber(f.servedUserNumber, added.servedUserNumber)) {
+            exchangeStoreNumber(f.forwardedToNumber, added.forwardedToNumber);
             return true;
         }
     }
     if (config->forwardingCount == EXCHANGE_FORWARDING_CAPACITY) {
         return false;
     }
-    copyForwarding(&config->forwardings[config->forwardingCount++], added);
+    copyForwarding(config->forwardings[config->forwardingCount++], added);
     return true;
 }
 
@@ -166,7 +134,9 @@ constexpr uint32_t KNOWN_FIELDS = CONTROL_SET_DELAY | CONTROL_SET_TIME_OUT |
 
 } // namespace
 
-void pendingInit(PendingTable* table) { __builtin_memset(table, 0, sizeof *table); }
+void pendingInit(PendingTable* table) {
+    __builtin_memset(table, 0, sizeof *table);
+}
 
 bool pendingAdd(PendingTable* table, void* request, void* owner, const ExchangeAnswer& answer) {
     for (PendingAnswer& slot : table->slots) {
@@ -205,15 +175,12 @@ uint64_t pendingWakeAt(const PendingTable* table) {
     return wakeAt;
 }
 
-bool pendingRemove(PendingTable* table, void* request, PendingAnswer* taken) {
+bool pendingRemove(PendingTable* table, void* request) {
     if (request == nullptr) {
         return false;
     }
     for (PendingAnswer& slot : table->slots) {
         if (slot.request == request) {
-            if (taken != nullptr) {
-                *taken = slot;
-            }
             __builtin_memset(&slot, 0, sizeof slot);
             --table->count;
             return true;
@@ -286,15 +253,7 @@ bool buildConfigured(const SimulatedExchange* live, const ControlConfiguration* 
         work->queryIdleMs = request->queryIdleMs;
     }
     if ((request->fields & CONTROL_SET_UNREACHABLE) != 0) {
-        if (request->unreachableCount > CONTROL_UNREACHABLE_CAPACITY) {
-            return false;
-        }
-        for (unsigned i = 0; i < request->unreachableCount; ++i) {
-            if (!usableNumber(request->unreachable[i])) {
-                return false;
-            }
-            storeNumber(work->unreachable[i], request->unreachable[i]);
-        }
+        __builtin_memcpy(work->unreachable, request->unreachable, sizeof work->unreachable);
         work->unreachableCount = request->unreachableCount;
     }
     // The forwardings in force now, not those the exchange started with.
@@ -311,7 +270,7 @@ bool buildConfigured(const SimulatedExchange* live, const ControlConfiguration* 
         }
     }
     if (!exchangeInit(next, work)) {
-        return false;
+        return false; // a count, number or procedure it could not take
     }
     next->receivedTotal = live->receivedTotal;
     __builtin_memcpy(next->received, live->received, sizeof next->received);
@@ -337,11 +296,6 @@ void fillForwardingTable(const SimulatedExchange* exchange, ControlForwardingTab
     __builtin_memset(table, 0, sizeof *table);
     table->count = exchange->forwardingCount;
     for (unsigned i = 0; i < exchange->forwardingCount; ++i) {
-        const ExchangeForwarding& from = exchange->forwardings[i];
-        ControlForwarding& to = table->entries[i];
-        to.procedure = from.procedure;
-        to.basicService = from.basicService;
-        storeNumber(to.servedUserNumber, from.servedUserNumber);
-        storeNumber(to.forwardedToNumber, from.forwardedToNumber);
+        copyForwarding(table->entries[i], exchange->forwardings[i]);
     }
 }

@@ -22,10 +22,10 @@ struct PendingAnswer {
     void* request;
     void* owner;
     uint64_t dueAtMs;
-    uint32_t sequence;      // arrival order, breaks ties between equal due times
+    uint32_t sequence; // arrival order, breaks ties between equal due times
     uint32_t bytesReturned;
     uint16_t resultCode;
-    bool cancelling;        // its cancel routine has it; never complete it here
+    bool cancelling; // its cancel routine has it; never complete it here
 };
 
 struct PendingTable {
@@ -42,8 +42,8 @@ PendingAnswer* pendingNextDue(PendingTable* table, uint64_t nowMs);
 // The due time the completing thread must wake at; UINT64_MAX when nothing
 // waits (slots being cancelled do not count).
 uint64_t pendingWakeAt(const PendingTable* table);
-// Takes request out of the table, copying its slot to *taken when given.
-bool pendingRemove(PendingTable* table, void* request, PendingAnswer* taken);
+// Takes request out of the table; false when it is not there.
+bool pendingRemove(PendingTable* table, void* request);
 // For draining: any slot of owner (of any owner when null) that is not being
 // cancelled, or null; and how many slots of owner are taken, cancelling ones
 // included.

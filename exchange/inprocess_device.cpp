@@ -36,6 +36,8 @@ InProcessHandle* find(InProcessDevice* device, PlatformHandle value) {
     return nullptr;
 }
 
+// A new handle of kind, or PLATFORM_NO_HANDLE after recording the leak that
+// filled the table.
 PlatformHandle issue(InProcessDevice* device, InProcessHandleKind kind) {
     for (InProcessHandle& h : device->handles) {
         if (h.kind == INPROCESS_HANDLE_FREE) {
@@ -46,17 +48,29 @@ PlatformHandle issue(InProcessDevice* device, InProcessHandleKind kind) {
             return h.value;
         }
     }
+    fault(device, "handle table exhausted: handles are leaking");
     return PLATFORM_NO_HANDLE;
 }
 
-// The device handle a request names, or null after recording the misuse.
-InProcessHandle* deviceHandle(InProcessDevice* device, PlatformHandle value, const char* what) {
+// The open handle of kind a call names, or null after recording the misuse.
+InProcessHandle* handleOf(InProcessDevice* device, PlatformHandle value, InProcessHandleKind kind,
+                          const char* what) {
     InProcessHandle* h = find(device, value);
-    if (h == nullptr || h->kind != INPROCESS_HANDLE_DEVICE) {
+    if (h == nullptr || h->kind != kind) {
         fault(device, what);
         return nullptr;
     }
     return h;
+}
+
+// Hands a set-forwarding answer to the caller, as its completion does.
+void answerSet(uint8_t* buffer, const ExchangeAnswer& answer, InProcessHandle* event,
+               uint32_t* bytesReturned) {
+    exchangeWriteResultCode(buffer, answer.resultCode);
+    *bytesReturned = answer.bytesReturned;
+    if (event != nullptr) {
+        event->signalled = true;
+    }
 }
 
 bool pendingMatches(const InProcessDevice* device, PlatformHandle handle, uint32_t controlCode) {
@@ -101,13 +115,9 @@ PlatformHandle inprocessOpenDevice(void* context, const char* path) {
     }
     PlatformHandle handle = issue(device, INPROCESS_HANDLE_DEVICE);
     if (handle == PLATFORM_NO_HANDLE) {
-        fault(device, "handle table exhausted: handles are leaking");
         return PLATFORM_INVALID_HANDLE;
     }
     ++device->openDevices;
-    if (device->openDevices > device->peakOpenDevices) {
-        device->peakOpenDevices = device->openDevices;
-    }
     return handle;
 }
 
@@ -117,11 +127,9 @@ PlatformHandle inprocessCreateEvent(void* context) {
         return PLATFORM_NO_HANDLE;
     }
     PlatformHandle handle = issue(device, INPROCESS_HANDLE_EVENT);
-    if (handle == PLATFORM_NO_HANDLE) {
-        fault(device, "handle table exhausted: handles are leaking");
-        return PLATFORM_NO_HANDLE;
+    if (handle != PLATFORM_NO_HANDLE) {
+        ++device->openEvents;
     }
-    ++device->openEvents;
     return handle;
 }
 
@@ -129,15 +137,15 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
                                uint8_t* buffer, uint32_t bufferSize, PlatformHandle event,
                                uint32_t* bytesReturned) {
     InProcessDevice* device = deviceOf(context);
-    if (deviceHandle(device, handle, "device control on a handle that is no open device") ==
-        nullptr) {
+    if (handleOf(device, handle, INPROCESS_HANDLE_DEVICE,
+                 "device control on a handle that is no open device") == nullptr) {
         return IO_REFUSED;
     }
     InProcessHandle* eventHandle = nullptr;
     if (event != PLATFORM_NO_HANDLE) {
-        eventHandle = find(device, event);
-        if (eventHandle == nullptr || eventHandle->kind != INPROCESS_HANDLE_EVENT) {
-            fault(device, "device control with an event that is no open event");
+        eventHandle = handleOf(device, event, INPROCESS_HANDLE_EVENT,
+                               "device control with an event that is no open event");
+        if (eventHandle == nullptr) {
             return IO_REFUSED;
         }
         eventHandle->signalled = false;
@@ -155,11 +163,7 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
         return IO_COMPLETED;
     case EXCHANGE_DUE:
         if (answer.dueAtMs <= device->nowMs) {
-            exchangeWriteResultCode(buffer, answer.resultCode);
-            *bytesReturned = answer.bytesReturned;
-            if (eventHandle != nullptr) {
-                eventHandle->signalled = true;
-            }
+            answerSet(buffer, answer, eventHandle, bytesReturned);
             return IO_COMPLETED;
         }
         if (eventHandle == nullptr) {
@@ -184,7 +188,8 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
 bool inprocessWaitForRequest(void* context, PlatformHandle handle, uint32_t controlCode,
                              uint32_t* bytesReturned) {
     InProcessDevice* device = deviceOf(context);
-    if (deviceHandle(device, handle, "wait on a handle that is no open device") == nullptr) {
+    if (handleOf(device, handle, INPROCESS_HANDLE_DEVICE,
+                 "wait on a handle that is no open device") == nullptr) {
         return false;
     }
     if (!pendingMatches(device, handle, controlCode)) {
@@ -195,20 +200,15 @@ bool inprocessWaitForRequest(void* context, PlatformHandle handle, uint32_t cont
     if (device->nowMs < p.answer.dueAtMs) {
         device->nowMs = p.answer.dueAtMs;
     }
-    exchangeWriteResultCode(p.buffer, p.answer.resultCode);
-    *bytesReturned = p.answer.bytesReturned;
-    InProcessHandle* event = find(device, p.event);
-    if (event != nullptr) {
-        event->signalled = true;
-    }
+    answerSet(p.buffer, p.answer, find(device, p.event), bytesReturned);
     p.active = false;
-    ++device->waits;
     return true;
 }
 
 void inprocessCancelRequest(void* context, PlatformHandle handle, uint32_t controlCode) {
     InProcessDevice* device = deviceOf(context);
-    if (deviceHandle(device, handle, "cancel on a handle that is no open device") == nullptr) {
+    if (handleOf(device, handle, INPROCESS_HANDLE_DEVICE,
+                 "cancel on a handle that is no open device") == nullptr) {
         return;
     }
     // Interrogations never pend here, so cancelling one that has already

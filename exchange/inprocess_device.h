@@ -55,13 +55,11 @@ struct InProcessDevice {
     PlatformHandle nextHandle;
     unsigned openDevices;
     unsigned openEvents;
-    unsigned peakOpenDevices;
 
     InProcessPending pending;
 
     unsigned opens;    // every open attempt, failed ones included
     unsigned requests; // device-control calls that reached the exchange
-    unsigned waits;    // waits that ended a pending request
     unsigned cancels;  // pending requests ended by a cancel or a close
     unsigned faults;   // misuse by the caller
     const char* lastFault;

@@ -23,61 +23,9 @@ uint64_t later(uint64_t nowMs, uint32_t afterMs) {
     return due < nowMs ? UINT64_MAX : due; // a clock near its end must not wrap to "due at once"
 }
 
-// 0 when field holds a usable number: digits only, at least one, terminated
-// within its NUMBER_FIELD_SIZE bytes.
-uint16_t checkNumber(const uint8_t* field) {
-    unsigned length = 0;
-    while (length < NUMBER_FIELD_SIZE && field[length] != 0) {
-        ++length;
-    }
-    if (length == NUMBER_FIELD_SIZE) {
-        return EXCHANGE_RESULT_UNTERMINATED;
-    }
-    if (length == 0) {
-        return EXCHANGE_RESULT_INVALID_NUMBER;
-    }
-    for (unsigned i = 0; i < length; ++i) {
-        if (field[i] < '0' || field[i] > '9') {
-            return EXCHANGE_RESULT_INVALID_NUMBER;
-        }
-    }
-    return 0;
-}
-
-uint16_t checkNumber(const char* field) {
-    return checkNumber(reinterpret_cast<const uint8_t*>(field));
-}
-
-// Both are checked numbers or other terminated fields; bytes after the
-// terminator do not count.
-bool sameNumber(const char* a, const char* b) {
-    for (unsigned i = 0; i < NUMBER_FIELD_SIZE; ++i) {
-        if (a[i] != b[i]) {
-            return false;
-        }
-        if (a[i] == 0) {
-            return true;
-        }
-    }
-    return true;
-}
-
-// Copies a checked number with its terminator and zero-fills the rest of the
-// field, so no byte of an older number lingers.
-void storeNumber(char* field, const void* number) {
-    const char* text = static_cast<const char*>(number);
-    unsigned i = 0;
-    for (; i < NUMBER_FIELD_SIZE && text[i] != 0; ++i) {
-        field[i] = text[i];
-    }
-    for (; i < NUMBER_FIELD_SIZE; ++i) {
-        field[i] = 0;
-    }
-}
-
 bool isUnreachable(const SimulatedExchange* exchange, const char* number) {
     for (unsigned i = 0; i < exchange->config.unreachableCount; ++i) {
-        if (sameNumber(exchange->config.unreachable[i], number)) {
+        if (exchangeSameNumber(exchange->config.unreachable[i], number)) {
             return true;
         }
     }
@@ -98,7 +46,7 @@ unsigned removeForwardings(SimulatedExchange* exchange, const char* number, uint
     unsigned i = 0;
     while (i < exchange->forwardingCount) {
         const ExchangeForwarding& f = exchange->forwardings[i];
-        if (f.procedure == procedure && sameNumber(f.servedUserNumber, number)) {
+        if (f.procedure == procedure && exchangeSameNumber(f.servedUserNumber, number)) {
             removeForwardingAt(exchange, i);
             ++removed;
         } else {
@@ -108,16 +56,14 @@ unsigned removeForwardings(SimulatedExchange* exchange, const char* number, uint
     return removed;
 }
 
-unsigned countForwardings(const SimulatedExchange* exchange, const char* number,
-                          uint8_t procedure) {
-    unsigned count = 0;
-    for (unsigned i = 0; i < exchange->forwardingCount; ++i) {
-        const ExchangeForwarding& f = exchange->forwardings[i];
-        if (f.procedure == procedure && sameNumber(f.servedUserNumber, number)) {
-            ++count;
-        }
-    }
-    return count;
+// Adds a forwarding of checked numbers; the caller has made room.
+void appendForwarding(SimulatedExchange* exchange, uint8_t procedure, uint8_t basicService,
+                      const char* served, const char* forwardedTo) {
+    ExchangeForwarding& added = exchange->forwardings[exchange->forwardingCount++];
+    added.procedure = procedure;
+    added.basicService = basicService;
+    exchangeStoreNumber(added.servedUserNumber, served);
+    exchangeStoreNumber(added.forwardedToNumber, forwardedTo);
 }
 
 void noteReceived(SimulatedExchange* exchange, uint32_t controlCode, const uint8_t* buffer,
@@ -171,35 +117,28 @@ ExchangeAnswer decideSet(SimulatedExchange* exchange, const uint8_t* buffer, uin
     if (procedure > PROCEDURE_NO_REPLY) {
         return due(EXCHANGE_RESULT_INVALID_PROCEDURE, answeredAt);
     }
-    const uint8_t* served = buffer + REQUEST_SERVED_USER_NUMBER_OFFSET;
-    const uint8_t* forwardedTo = buffer + REQUEST_FORWARDED_TO_NUMBER_OFFSET;
-    uint16_t fault = checkNumber(served);
+    const char* served = reinterpret_cast<const char*>(buffer + REQUEST_SERVED_USER_NUMBER_OFFSET);
+    const char* forwardedTo =
+        reinterpret_cast<const char*>(buffer + REQUEST_FORWARDED_TO_NUMBER_OFFSET);
+    uint16_t fault = exchangeCheckNumber(served);
     if (fault == 0) {
-        fault = checkNumber(forwardedTo);
+        fault = exchangeCheckNumber(forwardedTo);
     }
     if (fault != 0) {
         return due(fault, answeredAt);
     }
-    const char* number = reinterpret_cast<const char*>(served);
-    if (isUnreachable(exchange, number)) {
+    if (isUnreachable(exchange, served)) {
         return due(RESULT_CODE_TIME_OUT, later(nowMs, exchange->config.timeOutMs));
     }
+    const unsigned removed = removeForwardings(exchange, served, procedure);
     if (deactivate) {
-        if (removeForwardings(exchange, number, procedure) == 0) {
-            return due(EXCHANGE_RESULT_NOT_ACTIVE, answeredAt);
-        }
-        return due(RESULT_CODE_SUCCESS, answeredAt);
+        return due(removed == 0 ? EXCHANGE_RESULT_NOT_ACTIVE : RESULT_CODE_SUCCESS, answeredAt);
     }
-    if (countForwardings(exchange, number, procedure) == 0 &&
-        exchange->forwardingCount == EXCHANGE_FORWARDING_CAPACITY) {
+    // Full only when nothing was replaced: a removal above made room.
+    if (exchange->forwardingCount == EXCHANGE_FORWARDING_CAPACITY) {
         return due(EXCHANGE_RESULT_TABLE_FULL, answeredAt);
     }
-    removeForwardings(exchange, number, procedure);
-    ExchangeForwarding& added = exchange->forwardings[exchange->forwardingCount++];
-    added.procedure = procedure;
-    added.basicService = BASIC_SERVICE_ALL;
-    storeNumber(added.servedUserNumber, served);
-    storeNumber(added.forwardedToNumber, forwardedTo);
+    appendForwarding(exchange, procedure, BASIC_SERVICE_ALL, served, forwardedTo);
     return due(RESULT_CODE_SUCCESS, answeredAt);
 }
 
@@ -207,7 +146,7 @@ void startQuery(SimulatedExchange* exchange, const char* number, uint64_t nowMs)
     ExchangeQuery& query = exchange->query;
     query.active = true;
     query.unreachable = isUnreachable(exchange, number);
-    storeNumber(query.servedUserNumber, number);
+    exchangeStoreNumber(query.servedUserNumber, number);
     query.startedAtMs = nowMs;
     query.next = 0;
     query.count = 0;
@@ -216,7 +155,7 @@ void startQuery(SimulatedExchange* exchange, const char* number, uint64_t nowMs)
     }
     for (unsigned i = 0; i < exchange->forwardingCount; ++i) {
         const ExchangeForwarding& f = exchange->forwardings[i];
-        if (sameNumber(f.servedUserNumber, number)) {
+        if (exchangeSameNumber(f.servedUserNumber, number)) {
             copyBytes(&query.snapshot[query.count++], &f, sizeof f);
         }
     }
@@ -236,16 +175,16 @@ ExchangeAnswer answerInterrogate(SimulatedExchange* exchange, uint8_t* buffer, u
     if (outCapacity < INTERROGATION_RECORD_SIZE) {
         return answerWith(EXCHANGE_BUFFER_TOO_SMALL);
     }
-    const uint8_t* served = buffer + INTERROGATION_SERVED_USER_NUMBER_OFFSET;
-    if (checkNumber(served) != 0) {
+    const char* number =
+        reinterpret_cast<const char*>(buffer + INTERROGATION_SERVED_USER_NUMBER_OFFSET);
+    if (exchangeCheckNumber(number) != 0) {
         return answerWith(EXCHANGE_INVALID_PARAMETER); // the running query is left as it was
     }
-    const char* number = reinterpret_cast<const char*>(served);
     ExchangeQuery& query = exchange->query;
     if (query.active && queryForgotten(exchange, nowMs)) {
         query.active = false;
     }
-    if (!query.active || !sameNumber(query.servedUserNumber, number)) {
+    if (!query.active || !exchangeSameNumber(query.servedUserNumber, number)) {
         startQuery(exchange, number, nowMs);
     }
     query.lastAskedAtMs = nowMs;
@@ -269,15 +208,56 @@ ExchangeAnswer answerInterrogate(SimulatedExchange* exchange, uint8_t* buffer, u
     zeroBytes(buffer, INTERROGATION_RECORD_SIZE);
     buffer[ENTRY_PROCEDURE_OFFSET] = entry.procedure;
     buffer[ENTRY_BASIC_SERVICE_OFFSET] = entry.basicService;
-    storeNumber(reinterpret_cast<char*>(buffer + ENTRY_SERVED_USER_NUMBER_OFFSET),
-                entry.servedUserNumber);
-    storeNumber(reinterpret_cast<char*>(buffer + ENTRY_FORWARDED_TO_NUMBER_OFFSET),
-                entry.forwardedToNumber);
+    exchangeStoreNumber(reinterpret_cast<char*>(buffer + ENTRY_SERVED_USER_NUMBER_OFFSET),
+                        entry.servedUserNumber);
+    exchangeStoreNumber(reinterpret_cast<char*>(buffer + ENTRY_FORWARDED_TO_NUMBER_OFFSET),
+                        entry.forwardedToNumber);
     answer.bytesReturned = FORWARDING_ENTRY_SIZE;
     return answer;
 }
 
 } // namespace
+
+uint16_t exchangeCheckNumber(const char* field) {
+    unsigned length = 0;
+    while (length < NUMBER_FIELD_SIZE && field[length] != 0) {
+        ++length;
+    }
+    if (length == NUMBER_FIELD_SIZE) {
+        return EXCHANGE_RESULT_UNTERMINATED;
+    }
+    if (length == 0) {
+        return EXCHANGE_RESULT_INVALID_NUMBER;
+    }
+    for (unsigned i = 0; i < length; ++i) {
+        if (field[i] < '0' || field[i] > '9') {
+            return EXCHANGE_RESULT_INVALID_NUMBER;
+        }
+    }
+    return 0;
+}
+
+void exchangeStoreNumber(char* field, const char* number) {
+    unsigned i = 0;
+    for (; i < NUMBER_FIELD_SIZE && number[i] != 0; ++i) {
+        field[i] = number[i];
+    }
+    for (; i < NUMBER_FIELD_SIZE; ++i) {
+        field[i] = 0;
+    }
+}
+
+bool exchangeSameNumber(const char* a, const char* b) {
+    for (unsigned i = 0; i < NUMBER_FIELD_SIZE; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+        if (a[i] == 0) {
+            return true;
+        }
+    }
+    return true;
+}
 
 void exchangeDefaultConfig(ExchangeConfig* config) {
     zeroBytes(config, sizeof *config);
@@ -285,7 +265,7 @@ void exchangeDefaultConfig(ExchangeConfig* config) {
     config->timeOutMs = EXCHANGE_DEFAULT_TIME_OUT_MS;
     config->queryIdleMs = EXCHANGE_DEFAULT_QUERY_IDLE_MS;
     config->unreachableCount = 1;
-    storeNumber(config->unreachable[0], EXCHANGE_DEFAULT_UNREACHABLE_NUMBER);
+    exchangeStoreNumber(config->unreachable[0], EXCHANGE_DEFAULT_UNREACHABLE_NUMBER);
 }
 
 bool exchangeInit(SimulatedExchange* exchange, const ExchangeConfig* config) {
@@ -301,18 +281,24 @@ bool exchangeInit(SimulatedExchange* exchange, const ExchangeConfig* config) {
         own.forwardingCount = EXCHANGE_FORWARDING_CAPACITY;
         clean = false;
     }
-    for (unsigned i = 0; i < own.forwardingCount; ++i) {
-        const ExchangeForwarding& f = own.forwardings[i];
-        if (f.procedure > PROCEDURE_NO_REPLY || checkNumber(f.servedUserNumber) != 0 ||
-            checkNumber(f.forwardedToNumber) != 0) {
+    unsigned usable = 0;
+    for (unsigned i = 0; i < own.unreachableCount; ++i) {
+        if (exchangeCheckNumber(own.unreachable[i]) != 0) {
             clean = false;
             continue;
         }
-        ExchangeForwarding& kept = exchange->forwardings[exchange->forwardingCount++];
-        kept.procedure = f.procedure;
-        kept.basicService = f.basicService;
-        storeNumber(kept.servedUserNumber, f.servedUserNumber);
-        storeNumber(kept.forwardedToNumber, f.forwardedToNumber);
+        exchangeStoreNumber(own.unreachable[usable++], own.unreachable[i]);
+    }
+    own.unreachableCount = usable;
+    for (unsigned i = 0; i < own.forwardingCount; ++i) {
+        const ExchangeForwarding& f = own.forwardings[i];
+        if (f.procedure > PROCEDURE_NO_REPLY || exchangeCheckNumber(f.servedUserNumber) != 0 ||
+            exchangeCheckNumber(f.forwardedToNumber) != 0) {
+            clean = false;
+            continue;
+        }
+        appendForwarding(exchange, f.procedure, f.basicService, f.servedUserNumber,
+                         f.forwardedToNumber);
     }
     return clean;
 }
@@ -329,18 +315,6 @@ ExchangeAnswer exchangeSubmit(SimulatedExchange* exchange, uint32_t controlCode,
     return answerWith(EXCHANGE_UNKNOWN_REQUEST);
 }
 
-ExchangeAnswer exchangeSubmitSet(SimulatedExchange* exchange, const uint8_t* buffer,
-                                 uint32_t inLength, uint32_t outCapacity, uint64_t nowMs) {
-    noteReceived(exchange, IOCTL_CF_SET, buffer, inLength, outCapacity, nowMs);
-    return decideSet(exchange, buffer, inLength, outCapacity, nowMs);
-}
-
-ExchangeAnswer exchangeSubmitInterrogate(SimulatedExchange* exchange, uint8_t* buffer,
-                                         uint32_t inLength, uint32_t outCapacity, uint64_t nowMs) {
-    noteReceived(exchange, IOCTL_CF_INTERROGATE, buffer, inLength, outCapacity, nowMs);
-    return answerInterrogate(exchange, buffer, inLength, outCapacity, nowMs);
-}
-
 void exchangeWriteResultCode(uint8_t* buffer, uint16_t resultCode) {
     buffer[RESULT_CODE_OFFSET] = static_cast<uint8_t>(resultCode & 0xFF);
     buffer[RESULT_CODE_OFFSET + 1] = static_cast<uint8_t>(resultCode >> 8);
@@ -352,7 +326,7 @@ const ExchangeForwarding* exchangeFindForwarding(const SimulatedExchange* exchan
     for (unsigned i = 0; i < exchange->forwardingCount; ++i) {
         const ExchangeForwarding& f = exchange->forwardings[i];
         if (f.procedure == procedure && f.basicService == basicService &&
-            sameNumber(f.servedUserNumber, servedUserNumber)) {
+            exchangeSameNumber(f.servedUserNumber, servedUserNumber)) {
             return &f;
         }
     }

@@ -146,8 +146,9 @@ struct SimulatedExchange {
 void exchangeDefaultConfig(ExchangeConfig* config);
 
 // Starts the exchange from config (copied). False, with the exchange still
-// usable and holding the forwardings that were valid, when a count exceeds
-// its capacity or a configured forwarding has a bad number or procedure.
+// usable and holding the forwardings and unreachable numbers that were
+// valid, when a count exceeds its capacity or a configured forwarding or
+// unreachable number has a bad number or procedure.
 bool exchangeInit(SimulatedExchange* exchange, const ExchangeConfig* config);
 
 // One device-control request. buffer holds inLength bytes of input and has
@@ -157,10 +158,6 @@ bool exchangeInit(SimulatedExchange* exchange, const ExchangeConfig* config);
 // writes it with exchangeWriteResultCode.
 ExchangeAnswer exchangeSubmit(SimulatedExchange* exchange, uint32_t controlCode, uint8_t* buffer,
                               uint32_t inLength, uint32_t outCapacity, uint64_t nowMs);
-ExchangeAnswer exchangeSubmitSet(SimulatedExchange* exchange, const uint8_t* buffer,
-                                 uint32_t inLength, uint32_t outCapacity, uint64_t nowMs);
-ExchangeAnswer exchangeSubmitInterrogate(SimulatedExchange* exchange, uint8_t* buffer,
-                                         uint32_t inLength, uint32_t outCapacity, uint64_t nowMs);
 
 // Writes a result code little-endian at RESULT_CODE_OFFSET; the buffer must
 // hold at least two bytes from there (any ForwardingRequest does).
@@ -170,6 +167,16 @@ void exchangeWriteResultCode(uint8_t* buffer, uint16_t resultCode);
 const ExchangeForwarding* exchangeFindForwarding(const SimulatedExchange* exchange,
                                                  const char* servedUserNumber, uint8_t procedure,
                                                  uint8_t basicService);
+
+// Number fields, shared with the driver's configuration code. A usable
+// number is digits only, at least one, terminated within NUMBER_FIELD_SIZE.
+// 0 when usable, else EXCHANGE_RESULT_INVALID_NUMBER or _UNTERMINATED.
+uint16_t exchangeCheckNumber(const char* field);
+// Copies number up to its terminator (at most NUMBER_FIELD_SIZE bytes) and
+// zero-fills the rest of the field, so no byte of an older number lingers.
+void exchangeStoreNumber(char* field, const char* number);
+// Equal up to the terminator; bytes after it do not count.
+bool exchangeSameNumber(const char* a, const char* b);
 
 // Submissions kept in the received log: min(receivedTotal, capacity).
 unsigned exchangeReceivedCount(const SimulatedExchange* exchange);
