@@ -53,7 +53,7 @@ constexpr uint32_t CONTROL_LOG_BYTES = INTERROGATION_RECORD_SIZE; // longest rec
 constexpr uint32_t CONTROL_SET_DELAY = 1u << 0;
 constexpr uint32_t CONTROL_SET_TIME_OUT = 1u << 1;
 constexpr uint32_t CONTROL_SET_QUERY_IDLE = 1u << 2;
-constexpr uint32_t CONTROL_SET_UNREACHABLE = 1u << 3;   // replaces the list
+constexpr uint32_t CONTROL_SET_UNREACHABLE = 1u << 3; // replaces the list
 constexpr uint32_t CONTROL_ADD_FORWARDINGS = 1u << 4;
 
 // One forwarding; numbers zero-terminated within their field.
@@ -81,7 +81,7 @@ struct ControlReceived {
     uint32_t inLength;    // input length given by the caller
     uint32_t outCapacity; // output length given by the caller
     uint32_t reserved;
-    uint64_t atMs;        // driver clock, milliseconds
+    uint64_t atMs;                    // driver clock, milliseconds
     uint8_t bytes[CONTROL_LOG_BYTES]; // first min(inLength, 60) input bytes, rest zero
     uint8_t padding[4];
 };
@@ -94,12 +94,12 @@ struct ControlReceivedLog {
 
 // Counts since the driver started or the last reset.
 struct ControlStatistics {
-    uint32_t openHandles;     // handles open on \\.\CAPI201 now
+    uint32_t openHandles; // handles open on \\.\CAPI201 now
     uint32_t totalOpens;
     uint32_t totalCloses;
-    uint32_t setPended;       // set-forwarding requests left pending
-    uint32_t setCompleted;    // ... completed at their due time
-    uint32_t setCancelled;    // ... cancelled (CancelIo, process exit, reset, unload)
+    uint32_t setPended;    // set-forwarding requests left pending
+    uint32_t setCompleted; // ... completed at their due time
+    uint32_t setCancelled; // ... cancelled (CancelIo, process exit, reset, unload)
     uint32_t setPendingNow;
     uint32_t interrogations;  // interrogation requests answered (any answer)
     uint32_t rejected;        // requests refused (size, code, contents)
