@@ -39,66 +39,69 @@ bool driverChannelOpen(DriverChannel* channel) {
     return succeeded;
 }
 
-SetForwardingResult driverChannelSetForwarding(DriverChannel* channel, ForwardingRequest* request) {
+namespace {
+
+// Issues one request with a completion event of its own and returns whether
+// the driver answered it. A pending request is waited for when the caller
+// expects the driver to take its time, and cancelled otherwise; either way
+// it has ended before this returns, so the buffer outlives it. Without an
+// event nothing is issued: a request that cannot be waited for could write a
+// buffer that is gone.
+bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer, uint32_t size,
+                  bool waitIfPending, uint32_t* bytesReturned) {
     const Platform* p = channel->platform;
-    // Without an event a pending request could not be waited for and the
-    // driver could write the buffer after it is gone: issue nothing.
     PlatformHandle event = p->createEvent(p->context);
     if (event == PLATFORM_NO_HANDLE) {
-        return SET_FORWARDING_REFUSED;
+        return false;
     }
-    uint32_t bytesReturned = 0;
-    SetForwardingResult result = SET_FORWARDING_REFUSED;
-    switch (p->deviceControl(p->context, channel->driverHandle, IOCTL_CF_SET, request->bytes,
-                             FORWARDING_REQUEST_SIZE, event, &bytesReturned)) {
+    bool answered = false;
+    switch (p->deviceControl(p->context, channel->driverHandle, controlCode, buffer, size, event,
+                             bytesReturned)) {
     case IO_COMPLETED:
-        result = SET_FORWARDING_COMPLETED;
+        answered = true;
         break;
     case IO_PENDING:
-        if (p->waitForRequest(p->context, channel->driverHandle, IOCTL_CF_SET, &bytesReturned)) {
-            result = SET_FORWARDING_COMPLETED;
-        } else {
-            // The wait failed, so the request may still be running: end it
-            // before the buffer goes, and report it as not done.
-            p->cancelRequest(p->context, channel->driverHandle, IOCTL_CF_SET);
+        answered = waitIfPending &&
+                   p->waitForRequest(p->context, channel->driverHandle, controlCode, bytesReturned);
+        if (!answered) {
+            // Not waited for, or the wait itself failed: end the request
+            // before its buffer goes.
+            p->cancelRequest(p->context, channel->driverHandle, controlCode);
         }
         break;
     case IO_REFUSED:
         break;
     }
     p->closeHandle(p->context, event);
-    return result;
+    return answered;
+}
+
+} // namespace
+
+SetForwardingResult driverChannelSetForwarding(DriverChannel* channel, ForwardingRequest* request) {
+    uint32_t bytesReturned = 0;
+    // The byte count is not looked at: the result code is read whatever the
+    // driver reports.
+    return issueRequest(channel, IOCTL_CF_SET, request->bytes, FORWARDING_REQUEST_SIZE, true,
+                        &bytesReturned)
+               ? SET_FORWARDING_COMPLETED
+               : SET_FORWARDING_REFUSED;
 }
 
 InterrogationAnswer driverChannelInterrogate(DriverChannel* channel, InterrogationRecord* record) {
-    const Platform* p = channel->platform;
-    PlatformHandle event = p->createEvent(p->context);
-    if (event == PLATFORM_NO_HANDLE) {
+    uint32_t bytesReturned = 0;
+    // The answer is expected at once; one held back ends the poll.
+    if (!issueRequest(channel, IOCTL_CF_INTERROGATE, record->bytes, INTERROGATION_RECORD_SIZE,
+                      false, &bytesReturned)) {
         return INTERROGATION_FINISHED;
     }
-    uint32_t bytesReturned = 0;
-    InterrogationAnswer answer = INTERROGATION_FINISHED;
-    switch (p->deviceControl(p->context, channel->driverHandle, IOCTL_CF_INTERROGATE, record->bytes,
-                             INTERROGATION_RECORD_SIZE, event, &bytesReturned)) {
-    case IO_COMPLETED:
-        if (bytesReturned == INTERROGATION_NOTHING_YET_BYTES) {
-            answer = INTERROGATION_NOTHING_YET;
-        } else if (bytesReturned == INTERROGATION_TIMED_OUT_BYTES) {
-            answer = INTERROGATION_TIMED_OUT;
-        } else {
-            answer = INTERROGATION_ENTRY;
-        }
-        break;
-    case IO_PENDING:
-        // The answer is expected at once; one held back ends the poll, but
-        // only after the driver has let go of the buffer.
-        p->cancelRequest(p->context, channel->driverHandle, IOCTL_CF_INTERROGATE);
-        break;
-    case IO_REFUSED:
-        break;
+    if (bytesReturned == INTERROGATION_NOTHING_YET_BYTES) {
+        return INTERROGATION_NOTHING_YET;
     }
-    p->closeHandle(p->context, event);
-    return answer;
+    if (bytesReturned == INTERROGATION_TIMED_OUT_BYTES) {
+        return INTERROGATION_TIMED_OUT;
+    }
+    return INTERROGATION_ENTRY;
 }
 
 void driverChannelClose(DriverChannel* channel) {
