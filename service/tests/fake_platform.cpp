@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "resource.h"
+
 namespace {
 
 FakePlatform* self(void* context) {
@@ -11,9 +13,10 @@ FakePlatform* self(void* context) {
 unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bufferSize) {
     FakePlatform* f = self(context);
     f->calls.push_back("read");
-    const std::string& text = controlId == 1010   ? f->servedUserNumber
-                              : controlId == 1009 ? f->forwardedToNumber
-                                                  : "";
+    static const std::string none;
+    const std::string& text = controlId == IDC_SERVED_USER_NUMBER    ? f->servedUserNumber
+                              : controlId == IDC_FORWARDED_TO_NUMBER ? f->forwardedToNumber
+                                                                     : none;
     // As GetDlgItemTextA does: at most bufferSize - 1 characters, terminated.
     size_t n = text.size() < bufferSize - 1 ? text.size() : bufferSize - 1;
     std::memcpy(buffer, text.data(), n);

@@ -42,18 +42,35 @@ bool isDialogReady(HWND window) {
     return static_cast<LRESULT>(count) >= 1;
 }
 
-bool findDialog(DWORD timeoutMs) {
+enum PollEnd { POLL_DONE, POLL_TIMED_OUT, POLL_FAILED };
+enum PollStep { STEP_DONE, STEP_NOT_YET, STEP_FAILED };
+
+// Asks step() every 20 ms until it is done or fails, or timeoutMs has passed.
+template <typename Step> PollEnd pollUntil(DWORD timeoutMs, Step step) {
     DWORD start = GetTickCount();
     for (;;) {
-        HWND window = FindWindowA(nullptr, DIALOG_TITLE);
-        if (window != nullptr && isDialogReady(window)) {
-            dialog = window;
-            return true;
+        switch (step()) {
+        case STEP_DONE:
+            return POLL_DONE;
+        case STEP_FAILED:
+            return POLL_FAILED;
+        case STEP_NOT_YET:
+            break;
         }
         if (GetTickCount() - start >= timeoutMs)
-            return false;
+            return POLL_TIMED_OUT;
         Sleep(20);
     }
+}
+
+bool findDialog(DWORD timeoutMs) {
+    return pollUntil(timeoutMs, [] {
+               HWND window = FindWindowA(nullptr, DIALOG_TITLE);
+               if (window == nullptr || !isDialogReady(window))
+                   return STEP_NOT_YET;
+               dialog = window;
+               return STEP_DONE;
+           }) == POLL_DONE;
 }
 
 bool needDialog() {
@@ -178,12 +195,11 @@ bool verbGone(char** args) {
     if (!parseMs(args[0], &timeoutMs))
         return false;
     DWORD start = GetTickCount();
-    while (FindWindowA(nullptr, DIALOG_TITLE) != nullptr) {
-        if (GetTickCount() - start >= timeoutMs) {
-            fail("dialog still there after %s ms", args[0]);
-            return false;
-        }
-        Sleep(20);
+    if (pollUntil(timeoutMs, [] {
+            return FindWindowA(nullptr, DIALOG_TITLE) == nullptr ? STEP_DONE : STEP_NOT_YET;
+        }) != POLL_DONE) {
+        fail("dialog still there after %s ms", args[0]);
+        return false;
     }
     dialog = nullptr;
     out("dialog gone %lu", static_cast<unsigned long>(GetTickCount() - start));
@@ -346,16 +362,16 @@ bool verbUntil(char** args) {
     DWORD start = GetTickCount();
     char text[MAX_TEXT];
     int count = 0;
-    for (;;) {
+    PollEnd end = pollUntil(timeoutMs, [&] {
         if (!lastStatusLine(text, MAX_TEXT, &count))
-            return false;
-        if (strcmp(text, args[0]) == 0)
-            break;
-        if (GetTickCount() - start >= timeoutMs) {
-            fail("last line still \"%s\" (of %d) after %s ms", text, count, args[1]);
-            return false;
-        }
-        Sleep(20);
+            return STEP_FAILED;
+        return strcmp(text, args[0]) == 0 ? STEP_DONE : STEP_NOT_YET;
+    });
+    if (end == POLL_FAILED)
+        return false;
+    if (end == POLL_TIMED_OUT) {
+        fail("last line still \"%s\" (of %d) after %s ms", text, count, args[1]);
+        return false;
     }
     out("until %lu %d", static_cast<unsigned long>(GetTickCount() - start), count);
     return true;
@@ -369,16 +385,16 @@ bool verbAtLeast(char** args) {
         return false;
     DWORD start = GetTickCount();
     int count = 0;
-    for (;;) {
+    PollEnd end = pollUntil(timeoutMs, [&] {
         if (!statusCount(&count))
-            return false;
-        if (count >= wanted)
-            break;
-        if (GetTickCount() - start >= timeoutMs) {
-            fail("%d status lines, not %d, after %s ms", count, wanted, args[1]);
-            return false;
-        }
-        Sleep(20);
+            return STEP_FAILED;
+        return count >= wanted ? STEP_DONE : STEP_NOT_YET;
+    });
+    if (end == POLL_FAILED)
+        return false;
+    if (end == POLL_TIMED_OUT) {
+        fail("%d status lines, not %d, after %s ms", count, wanted, args[1]);
+        return false;
     }
     out("atleast %lu %d", static_cast<unsigned long>(GetTickCount() - start), count);
     return true;

@@ -6,8 +6,17 @@
 #include <stdlib.h>
 
 namespace {
+
 const char* currentVerb = "";
+
+// Finishes one output line, flushed at once.
+void outLine(const char* format, va_list args) {
+    vprintf(format, args);
+    fputc('\n', stdout);
+    fflush(stdout);
 }
+
+} // namespace
 
 void setVerb(const char* name) {
     currentVerb = name;
@@ -16,20 +25,16 @@ void setVerb(const char* name) {
 void out(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    outLine(format, args);
     va_end(args);
-    fputc('\n', stdout);
-    fflush(stdout);
 }
 
 void fail(const char* format, ...) {
     printf("error %s ", currentVerb);
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    outLine(format, args);
     va_end(args);
-    fputc('\n', stdout);
-    fflush(stdout);
 }
 
 bool parseInt(const char* text, int* value) {
