@@ -8,7 +8,7 @@
 
 #include "command_routing.h"
 #include "forwarding_session.h"
-#include "resource.h"
+#include "command_ids.h"
 
 namespace {
 

@@ -17,6 +17,7 @@ INT_PTR CALLBACK MinimalDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 } // namespace
 
 extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
-    DialogBoxParamA(GetModuleHandleA(nullptr), IDD_MAIN_DIALOG_NAME, nullptr, MinimalDialog, 0);
+    DialogBoxParamA(GetModuleHandleA(nullptr), RESOURCE_NAME_TEXT(IDD_MAIN_DIALOG), nullptr,
+                    MinimalDialog, 0);
     ExitProcess(0);
 }

@@ -32,13 +32,13 @@ if [ "$limit" -gt 0 ] && [ "$size" -gt "$limit" ]; then
     fail "$program is $size bytes, over the limit of $limit"
 fi
 
-# --- imports: only KERNEL32, USER32, GDI32 and, at most, msvcrt ---
+# --- imports: only KERNEL32, USER32, GDI32 and COMCTL32 ---
 headers=$("$objdump" -p "$program") || { echo "FAIL: $objdump cannot read $program" >&2; exit 1; }
 dlls=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' |
     tr '[:lower:]' '[:upper:]' | sort -u)
 for dll in $dlls; do
     case $dll in
-    KERNEL32.DLL | USER32.DLL | GDI32.DLL | MSVCRT.DLL) ;;
+    KERNEL32.DLL | USER32.DLL | GDI32.DLL | COMCTL32.DLL) ;;
     *) fail "imports $dll, which a bare Windows does not have or the program must not need" ;;
     esac
 done
@@ -80,9 +80,21 @@ manifest=$(printf '%s\n' "$resources" | sed -n '/^1 24 /,/^END/p')
 if [ -z "$manifest" ]; then
     fail "has no manifest (RT_MANIFEST 1)"
 else
-    for word in 'level=""asInvoker""' 'Microsoft.Windows.Common-Controls' 'PerMonitorV2'; do
+    for word in 'level=""asInvoker""' 'supportedOS' 'Microsoft.Windows.Common-Controls'; do
         printf '%s\n' "$manifest" | grep -q "$word" || fail "the manifest lacks $word"
     done
+    # A DPI-aware program is not scaled by the system, and its raster fonts
+    # stay small on a scaled screen; per-monitor awareness also lets the
+    # dialog manager replace the status list's font.
+    printf '%s\n' "$manifest" | grep -Eq 'dpiAware|dpiAwareness' &&
+        fail "the manifest declares DPI awareness"
+    # Common controls 6 redirect the standard control classes; Windows XP
+    # loads that DLL only for a program that imports its initialisation.
+    if printf '%s\n' "$manifest" | grep -q 'Microsoft.Windows.Common-Controls'; then
+        printf '%s\n' "$headers" | sed -n '/DLL Name: *[Cc][Oo][Mm][Cc][Tt][Ll]32/,/^$/p' |
+            grep -Eq '[[:space:]]InitCommonControls(Ex)?$' ||
+            fail "the manifest asks for the common controls but InitCommonControls(Ex) is not imported"
+    fi
 fi
 printf '%s\n' "$resources" | grep -q 'VALUE "FileDescription", "Call Forwarding Setting"' ||
     fail "has no version information describing it as Call Forwarding Setting"

@@ -3,14 +3,23 @@
 // image's entry point itself and the runtime's start-up code is not linked.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "main_dialog.h"
 #include "resource.h"
 
 // Windows enters a 32-bit image with the stack aligned to 4 bytes only;
 // realigning here keeps the compiler's 16-byte assumption true below.
 extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
-    if (DialogBoxParamA(GetModuleHandleA(nullptr), IDD_MAIN_DIALOG_NAME, nullptr, MainDialog, 0) ==
-        -1) {
+    // The manifest asks for version 6 of the common controls, which redirects
+    // the standard control classes to it. Windows XP loads that DLL only for
+    // a program that links it; without this call neither the dialog nor the
+    // message box below could be created there. Later versions load it on
+    // demand, so only XP shows the difference.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (DialogBoxParamA(GetModuleHandleA(nullptr), RESOURCE_NAME_TEXT(IDD_MAIN_DIALOG), nullptr,
+                        MainDialogProc, 0) == -1) {
         MessageBoxA(nullptr, "Unable to create root dialog!", "DialogBox failure", MB_ICONERROR);
     }
     ExitProcess(0);

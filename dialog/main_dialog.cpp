@@ -18,8 +18,7 @@ ForwardingSession session;
 bool sessionStarted;
 
 void startDialog(HWND dialog) {
-    Platform platform;
-    win32PlatformInit(&platformContext, dialog, &platform);
+    Platform platform = win32PlatformInit(&platformContext, dialog);
     forwardingSessionInit(&session, &platform);
     sessionStarted = true;
 
@@ -52,7 +51,7 @@ INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
 
 } // namespace
 
-INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         startDialog(dialog);
@@ -63,6 +62,14 @@ INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         // Every tick is a press of Check Current Setting, whatever the timer,
         // and the poll has run by the time the tick returns.
         SendMessageA(dialog, WM_COMMAND, IDC_CHECK_CURRENT_SETTING, 0);
+        return FALSE;
+    case WM_SETCURSOR:
+        // A dialog procedure answers through DWLP_MSGRESULT: TRUE there
+        // keeps the default handling from putting the arrow back.
+        if (sessionStarted && win32PlatformSetCursor(&platformContext, lParam)) {
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
         return FALSE;
     default:
         return FALSE;

@@ -13,8 +13,23 @@ HANDLE toHandle(PlatformHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// The core knows one failure value, PLATFORM_NO_HANDLE (0); CreateFileA's is
+// INVALID_HANDLE_VALUE, so it is mapped here and nowhere else.
 PlatformHandle fromHandle(HANDLE handle) {
-    return reinterpret_cast<PlatformHandle>(handle);
+    return handle == INVALID_HANDLE_VALUE ? PLATFORM_NO_HANDLE
+                                          : reinterpret_cast<PlatformHandle>(handle);
+}
+
+// One line per failing system call, for whoever supports the user: "Failed to
+// Open Driver" cannot tell a driver that is not installed (2) from one that
+// refuses this user (5). The error number is read first, before any other
+// call can change it.
+void reportFailure(const char* call, const char* detail) {
+    DWORD error = GetLastError();
+    char line[160];
+    wsprintfA(line, "CallForwardingSetting: %s%s%s failed, error %lu\n", call,
+              detail[0] != '\0' ? " " : "", detail, error);
+    OutputDebugStringA(line);
 }
 
 // The record that belongs to a control code; nullptr for a code the driver
@@ -30,8 +45,36 @@ OVERLAPPED* overlappedFor(Win32Platform* context, uint32_t controlCode) {
     }
 }
 
-LRESULT sendToStatusList(Win32Platform* context, UINT message, WPARAM wParam, LPARAM lParam) {
-    return SendMessageA(GetDlgItem(context->dialog, IDC_STATUS_LIST), message, wParam, lParam);
+HWND statusList(Win32Platform* context) {
+    return GetDlgItem(context->dialog, IDC_STATUS_LIST);
+}
+
+// Whole lines the list shows at once.
+int visibleStatusLines(HWND list) {
+    RECT client;
+    GetClientRect(list, &client);
+    LRESULT lineHeight = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+    if (lineHeight <= 0 || lineHeight == LB_ERR) {
+        return 1;
+    }
+    int rows = static_cast<int>((client.bottom - client.top) / lineHeight);
+    return rows > 0 ? rows : 1;
+}
+
+// Shows the cursor that fits the dialog's state now, rather than at the next
+// move of the pointer, when the pointer is over the dialog.
+void refreshCursor(HWND dialog) {
+    POINT point;
+    if (!GetCursorPos(&point)) {
+        return;
+    }
+    HWND under = WindowFromPoint(point);
+    if (under != dialog && !IsChild(dialog, under)) {
+        return;
+    }
+    LRESULT hit = SendMessageA(under, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
+    SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
+                 MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
 }
 
 unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bufferSize) {
@@ -45,15 +88,34 @@ unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bu
 }
 
 int countStatusLines(void* context) {
-    return static_cast<int>(sendToStatusList(self(context), LB_GETCOUNT, 0, 0));
+    return static_cast<int>(SendMessageA(statusList(self(context)), LB_GETCOUNT, 0, 0));
 }
 
+// The oldest line goes, and the view stays on the lines it showed: without
+// this the list would move every line up under a reader's eyes.
 void deleteFirstStatusLine(void* context) {
-    sendToStatusList(self(context), LB_DELETESTRING, 0, 0);
+    HWND list = statusList(self(context));
+    LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+    SendMessageA(list, LB_DELETESTRING, 0, 0);
+    if (top > 0 && top != LB_ERR) {
+        SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(top - 1), 0);
+    }
 }
 
+// The newest line stays in view while the view shows the end of the list, so
+// the outcome of the latest command is always seen; a view the user has
+// scrolled up to older lines is left where it is.
 void appendStatusLine(void* context, const char* line) {
-    sendToStatusList(self(context), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    HWND list = statusList(self(context));
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+    bool showsEnd = count <= 0 || top + visibleStatusLines(list) >= count;
+    LRESULT added = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    if (showsEnd && added >= 0) {
+        // The list box stops at the last full page, so this brings the new
+        // line to the bottom row.
+        SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(added), 0);
+    }
 }
 
 void checkRadioButton(void* context, int firstId, int lastId, int checkId) {
@@ -61,25 +123,42 @@ void checkRadioButton(void* context, int firstId, int lastId, int checkId) {
 }
 
 bool armTimer(void* context, unsigned timerId, unsigned intervalMs) {
+    Win32Platform* platform = self(context);
     // No callback: the ticks arrive as WM_TIMER in the dialog procedure.
-    return SetTimer(self(context)->dialog, timerId, intervalMs, nullptr) != 0;
+    if (SetTimer(platform->dialog, timerId, intervalMs, nullptr) == 0) {
+        reportFailure("SetTimer", "");
+        return false;
+    }
+    platform->pollTimerRunning = true;
+    refreshCursor(platform->dialog);
+    return true;
 }
 
 void killTimer(void* context, unsigned timerId) {
-    KillTimer(self(context)->dialog, timerId);
+    Win32Platform* platform = self(context);
+    KillTimer(platform->dialog, timerId);
+    platform->pollTimerRunning = false;
+    refreshCursor(platform->dialog);
 }
 
 PlatformHandle openDevice(void*, const char* path) {
-    // INVALID_HANDLE_VALUE is all ones, which is PLATFORM_INVALID_HANDLE.
-    return fromHandle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
+    HANDLE device =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        reportFailure("CreateFileA", path);
+    }
+    return fromHandle(device);
 }
 
 PlatformHandle createEvent(void*) {
     // Manual reset, not signalled, unnamed; a failure is NULL, which is
     // PLATFORM_NO_HANDLE.
-    return fromHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        reportFailure("CreateEventA", "");
+    }
+    return fromHandle(event);
 }
 
 IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode, uint8_t* buffer,
@@ -96,14 +175,30 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
         *bytesReturned = bytes;
         return IO_COMPLETED;
     }
-    return GetLastError() == ERROR_IO_PENDING ? IO_PENDING : IO_REFUSED;
+    if (GetLastError() == ERROR_IO_PENDING) {
+        return IO_PENDING;
+    }
+    // An interrogation ends this way too: the line says which error ended it.
+    reportFailure(controlCode == IOCTL_CF_SET ? "DeviceIoControl IOCTL_CF_SET"
+                                              : "DeviceIoControl IOCTL_CF_INTERROGATE",
+                  DEVICE_PATH);
+    return IO_REFUSED;
 }
 
 bool waitForRequest(void* context, PlatformHandle device, uint32_t controlCode,
                     uint32_t* bytesReturned) {
     OVERLAPPED* overlapped = overlappedFor(self(context), controlCode);
-    if (overlapped == nullptr ||
-        WaitForSingleObject(overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) {
+    if (overlapped == nullptr) {
+        return false;
+    }
+    // The dialog cannot answer until the driver completes: say so.
+    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    DWORD waited = WaitForSingleObject(overlapped->hEvent, INFINITE);
+    if (waited != WAIT_OBJECT_0) {
+        reportFailure("WaitForSingleObject", DEVICE_PATH);
+    }
+    SetCursor(previous);
+    if (waited != WAIT_OBJECT_0) {
         return false;
     }
     // The event says the request is over; its outcome is in the buffer
@@ -121,9 +216,13 @@ void cancelRequest(void* context, PlatformHandle device, uint32_t controlCode) {
     }
     CancelIo(toHandle(device));
     // Waiting here is what lets the caller release the buffer: the driver
-    // may still write it until the cancelled request has ended.
+    // may still write it until the cancelled request has ended. A request
+    // that ended by the cancel reports "aborted", which is no failure.
     DWORD bytes = 0;
-    GetOverlappedResult(toHandle(device), overlapped, &bytes, TRUE);
+    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, TRUE) &&
+        GetLastError() != ERROR_OPERATION_ABORTED) {
+        reportFailure("GetOverlappedResult", DEVICE_PATH);
+    }
 }
 
 void closeHandle(void*, PlatformHandle handle) {
@@ -132,22 +231,33 @@ void closeHandle(void*, PlatformHandle handle) {
 
 } // namespace
 
-void win32PlatformInit(Win32Platform* context, HWND dialog, Platform* platform) {
+Platform win32PlatformInit(Win32Platform* context, HWND dialog) {
     *context = Win32Platform{};
     context->dialog = dialog;
+    return Platform{
+        context,
+        // the dialog
+        readNumberField,
+        countStatusLines,
+        deleteFirstStatusLine,
+        appendStatusLine,
+        checkRadioButton,
+        armTimer,
+        killTimer,
+        // the device
+        openDevice,
+        createEvent,
+        deviceControl,
+        waitForRequest,
+        cancelRequest,
+        closeHandle,
+    };
+}
 
-    platform->context = context;
-    platform->readNumberField = readNumberField;
-    platform->countStatusLines = countStatusLines;
-    platform->deleteFirstStatusLine = deleteFirstStatusLine;
-    platform->appendStatusLine = appendStatusLine;
-    platform->checkRadioButton = checkRadioButton;
-    platform->armTimer = armTimer;
-    platform->killTimer = killTimer;
-    platform->openDevice = openDevice;
-    platform->createEvent = createEvent;
-    platform->deviceControl = deviceControl;
-    platform->waitForRequest = waitForRequest;
-    platform->cancelRequest = cancelRequest;
-    platform->closeHandle = closeHandle;
+bool win32PlatformSetCursor(const Win32Platform* context, LPARAM hitTestAndMessage) {
+    if (!context->pollTimerRunning || LOWORD(hitTestAndMessage) != HTCLIENT) {
+        return false;
+    }
+    SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
+    return true;
 }

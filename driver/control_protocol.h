@@ -33,7 +33,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "../service/record_layout.h"
+#include "record_layout.h"
 
 constexpr char CONTROL_DEVICE_NAME[] = "CAPI201Control"; // \\.\CAPI201Control
 

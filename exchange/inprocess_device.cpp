@@ -111,11 +111,11 @@ PlatformHandle inprocessOpenDevice(void* context, const char* path) {
     InProcessDevice* device = deviceOf(context);
     ++device->opens;
     if (device->driverAbsent || !samePath(path)) {
-        return PLATFORM_INVALID_HANDLE;
+        return PLATFORM_NO_HANDLE;
     }
     PlatformHandle handle = issue(device, INPROCESS_HANDLE_DEVICE);
     if (handle == PLATFORM_NO_HANDLE) {
-        return PLATFORM_INVALID_HANDLE;
+        return PLATFORM_NO_HANDLE;
     }
     ++device->openDevices;
     return handle;

@@ -66,9 +66,9 @@ command -v wine >/dev/null || startup_na "Wine is not installed"
 work=build/bench-wine
 mkdir -p "$work"
 flags=(-std=c++17 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror -DWIN32_LEAN_AND_MEAN
-  -Idialog -I"$work")
+  -Idialog -Iservice -I"$work")
 python3 dialog/make_icon.py "$work/app.ico"
-i686-w64-mingw32-windres -Idialog -I"$work" dialog/main_dialog.rc -O coff -o "$work/dialog_res.o"
+i686-w64-mingw32-windres -Idialog -Iservice -I"$work" dialog/main_dialog.rc -O coff -o "$work/dialog_res.o"
 # Built as the program is: no C runtime start-up, no exceptions, stripped.
 i686-w64-mingw32-g++ "${flags[@]}" -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables \
   -mwindows -nostartfiles -s -Wl,--gc-sections -static-libgcc \

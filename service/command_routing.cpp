@@ -2,7 +2,7 @@
 
 #include "forwarding_commands.h"
 #include "interrogation_poller.h"
-#include "resource.h"
+#include "command_ids.h"
 
 CommandRoute commandRoutingDispatch(ForwardingSession* session, uint32_t commandWord) {
     int command = static_cast<int>(commandWord & 0xFFFFu);

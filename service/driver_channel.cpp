@@ -2,14 +2,6 @@
 
 #include "text_buffer.h"
 
-namespace {
-
-bool isOpen(PlatformHandle handle) {
-    return handle != PLATFORM_NO_HANDLE && handle != PLATFORM_INVALID_HANDLE;
-}
-
-} // namespace
-
 void driverChannelInit(DriverChannel* channel, const Platform* platform) {
     channel->platform = platform;
     channel->driverHandle = PLATFORM_NO_HANDLE;
@@ -19,8 +11,7 @@ void driverChannelDevicePath(char path[DEVICE_PATH_SIZE]) {
     for (unsigned i = 0; i < DEVICE_PATH_SIZE; ++i) {
         path[i] = '\0';
     }
-    textAppend(path, DEVICE_PATH_SIZE, DEVICE_PATH_PREFIX);
-    textAppend(path, DEVICE_PATH_SIZE, DEVICE_NAME);
+    textAppend(path, DEVICE_PATH_SIZE, DEVICE_PATH);
 }
 
 bool driverChannelOpen(DriverChannel* channel) {
@@ -29,11 +20,11 @@ bool driverChannelOpen(DriverChannel* channel) {
     driverChannelDevicePath(path);
     PlatformHandle opened = p->openDevice(p->context, path);
     PlatformHandle replaced = channel->driverHandle;
-    bool succeeded = isOpen(opened);
+    bool succeeded = opened != PLATFORM_NO_HANDLE;
     // Closing the old handle only now keeps the device open across the
     // reopen, so an interrogation's state held per open device survives.
     channel->driverHandle = succeeded ? opened : PLATFORM_NO_HANDLE;
-    if (isOpen(replaced) && replaced != opened) {
+    if (replaced != PLATFORM_NO_HANDLE && replaced != opened) {
         p->closeHandle(p->context, replaced);
     }
     return succeeded;
@@ -106,7 +97,7 @@ InterrogationAnswer driverChannelInterrogate(DriverChannel* channel, Interrogati
 
 void driverChannelClose(DriverChannel* channel) {
     const Platform* p = channel->platform;
-    if (isOpen(channel->driverHandle)) {
+    if (channel->driverHandle != PLATFORM_NO_HANDLE) {
         p->closeHandle(p->context, channel->driverHandle);
     }
     channel->driverHandle = PLATFORM_NO_HANDLE;

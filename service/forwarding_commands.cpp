@@ -1,6 +1,6 @@
 #include "forwarding_commands.h"
 
-#include "resource.h"
+#include "command_ids.h"
 #include "text_buffer.h"
 
 namespace {
@@ -29,7 +29,7 @@ void runForwardingRequest(ForwardingSession* session) {
     } else if (forwardedToNumber[0] == '\0') {
         complaint = TEXT_NEED_FORWARDED_TO_NUMBER;
     }
-    if (!forwardingCommandsOpenDriver(session)) {
+    if (!forwardingSessionOpenDriver(session)) {
         return;
     }
     if (complaint != nullptr) {
@@ -56,13 +56,11 @@ void runForwardingRequest(ForwardingSession* session) {
 
 } // namespace
 
-bool forwardingCommandsOpenDriver(ForwardingSession* session) {
-    if (driverChannelOpen(&session->channel)) {
-        return true;
-    }
-    statusLogAppend(&session->log, TEXT_FAILED_TO_OPEN_DRIVER);
-    return false;
-}
+// The control byte is the command's low two bits; the range must keep them.
+static_assert((IDC_IMMEDIATELY & FORWARDING_PROCEDURE_MASK) == PROCEDURE_IMMEDIATELY, "1020 is 0");
+static_assert((IDC_BUSY & FORWARDING_PROCEDURE_MASK) == PROCEDURE_BUSY, "1021 is 1");
+static_assert((IDC_NO_REPLY & FORWARDING_PROCEDURE_MASK) == PROCEDURE_NO_REPLY, "1022 is 2");
+static_assert((IDC_PROCEDURE_LAST & FORWARDING_PROCEDURE_MASK) == 3, "1023 is 3");
 
 void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId) {
     const Platform* p = &session->platform;

@@ -5,7 +5,6 @@
 
 constexpr char TEXT_NEED_SERVED_USER_NUMBER[] = "Need to fill Transferd Number!";
 constexpr char TEXT_NEED_FORWARDED_TO_NUMBER[] = "Need to fill Forward-To Number!";
-constexpr char TEXT_FAILED_TO_OPEN_DRIVER[] = "Failed to Open Driver";
 constexpr char TEXT_ACTIVATION_IS[] = "Activation is ";
 constexpr char TEXT_DEACTIVATION_IS[] = "Deactivation is ";
 
@@ -15,7 +14,3 @@ void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId
 
 void forwardingCommandsActivate(ForwardingSession* session);
 void forwardingCommandsDeactivate(ForwardingSession* session);
-
-// Opens the driver for a command; on failure logs the complaint. Shared with
-// the interrogation, which follows the same open-and-complain rule.
-bool forwardingCommandsOpenDriver(ForwardingSession* session);

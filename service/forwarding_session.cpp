@@ -8,6 +8,14 @@ void forwardingSessionInit(ForwardingSession* session, const Platform* platform)
     session->poller.pollTimerArmed = false;
 }
 
+bool forwardingSessionOpenDriver(ForwardingSession* session) {
+    if (driverChannelOpen(&session->channel)) {
+        return true;
+    }
+    statusLogAppend(&session->log, TEXT_FAILED_TO_OPEN_DRIVER);
+    return false;
+}
+
 void forwardingSessionEnd(ForwardingSession* session) {
     driverChannelClose(&session->channel);
 }

@@ -1,7 +1,7 @@
 #include "interrogation_poller.h"
 
+#include "command_ids.h"
 #include "forwarding_commands.h"
-#include "resource.h"
 #include "text_buffer.h"
 
 namespace {
@@ -21,8 +21,7 @@ void stopPolling(ForwardingSession* session, const char* line) {
     session->poller.pollTimerArmed = false;
 }
 
-} // namespace
-
+// The five lines of one forwarding entry, read from the record as it stands.
 void reportBlockLog(StatusLog* log, const InterrogationRecord* record) {
     ForwardingEntry entry;
     forwardingEntryRead(record, &entry);
@@ -34,6 +33,8 @@ void reportBlockLog(StatusLog* log, const InterrogationRecord* record) {
     logLine(log, REPORT_SEPARATOR, "", "");
 }
 
+} // namespace
+
 void interrogationPollerPoll(ForwardingSession* session) {
     const Platform* p = &session->platform;
     char servedUserNumber[NUMBER_FIELD_SIZE];
@@ -43,7 +44,7 @@ void interrogationPollerPoll(ForwardingSession* session) {
     statusLogMakeRoom(&session->log);
 
     // A complaint never stops a running poll: the timer is left as it is.
-    if (!forwardingCommandsOpenDriver(session)) {
+    if (!forwardingSessionOpenDriver(session)) {
         return;
     }
     if (servedUserNumber[0] == '\0') {

@@ -15,6 +15,3 @@ constexpr unsigned REPORT_LINE_SIZE = 64;
 // One poll: reads the served user number afresh, makes room, opens the
 // driver, asks for the next entry and logs what came.
 void interrogationPollerPoll(ForwardingSession* session);
-
-// The five lines of one forwarding entry, read from the record as it stands.
-void reportBlockLog(StatusLog* log, const InterrogationRecord* record);

@@ -6,12 +6,12 @@
 
 #include <stdint.h>
 
-// An operating-system handle as the core sees it. 0 is "none";
-// PLATFORM_INVALID_HANDLE is what a failed open returns (on Windows the
-// invalid-handle value).
+// An operating-system handle as the core sees it. PLATFORM_NO_HANDLE is the
+// one failure value of every operation that makes a handle; a platform whose
+// system has other failure values (Windows' invalid-handle value) maps them to
+// it, so the core never meets a second sentinel.
 typedef uintptr_t PlatformHandle;
 constexpr PlatformHandle PLATFORM_NO_HANDLE = 0;
-constexpr PlatformHandle PLATFORM_INVALID_HANDLE = ~static_cast<uintptr_t>(0);
 
 // How a device-control request started.
 enum IoStart {
@@ -20,6 +20,8 @@ enum IoStart {
     IO_REFUSED,   // the call failed with any error other than "pending"
 };
 
+// Fill one with a single aggregate initialiser, every operation in order, so
+// that the compiler rejects a record that lacks one.
 struct Platform {
     void* context;
 
@@ -38,7 +40,7 @@ struct Platform {
     void (*killTimer)(void* context, unsigned timerId);
 
     // --- the device ---
-    // Opens the device for overlapped use; PLATFORM_INVALID_HANDLE on failure.
+    // Opens the device for overlapped use; PLATFORM_NO_HANDLE on failure.
     PlatformHandle (*openDevice)(void* context, const char* path);
     // A manual-reset event, not signalled; PLATFORM_NO_HANDLE on failure.
     PlatformHandle (*createEvent)(void* context);

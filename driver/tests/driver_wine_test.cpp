@@ -46,7 +46,7 @@ bool check(bool ok, const char* name, const char* format = "", ...) {
 }
 
 void devicePath(char* path, const char* name) {
-    snprintf(path, DEVICE_PATH_SIZE, "%s%s", DEVICE_PATH_PREFIX, name);
+    snprintf(path, DEVICE_PATH_SIZE, "\\\\.\\%s", name);
 }
 
 // As the program opens it: read/write, shared, overlapped.

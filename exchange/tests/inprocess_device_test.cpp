@@ -41,16 +41,16 @@ class InProcessDeviceTest : public ::testing::Test {
 
 TEST_F(InProcessDeviceTest, OpensOnlyTheDevicePathAndOnlyWhenTheDriverIsThere) {
     for (const char* wrong : {"\\\\.\\CAPI20", "\\\\.\\CAPI2011", "\\\\.\\capi201"}) {
-        EXPECT_EQ(platform.openDevice(platform.context, wrong), PLATFORM_INVALID_HANDLE) << wrong;
+        EXPECT_EQ(platform.openDevice(platform.context, wrong), PLATFORM_NO_HANDLE) << wrong;
     }
-    EXPECT_EQ(platform.openDevice(platform.context, nullptr), PLATFORM_INVALID_HANDLE);
+    EXPECT_EQ(platform.openDevice(platform.context, nullptr), PLATFORM_NO_HANDLE);
     PlatformHandle h = open();
-    EXPECT_NE(h, PLATFORM_INVALID_HANDLE);
+    EXPECT_NE(h, PLATFORM_NO_HANDLE);
     EXPECT_NE(h, PLATFORM_NO_HANDLE);
     EXPECT_EQ(device.openDevices, 1u);
 
     device.driverAbsent = true;
-    EXPECT_EQ(open(), PLATFORM_INVALID_HANDLE);
+    EXPECT_EQ(open(), PLATFORM_NO_HANDLE);
     EXPECT_EQ(device.opens, 6u);
     EXPECT_EQ(device.faults, 0u);
 }
@@ -109,9 +109,9 @@ TEST_F(InProcessDeviceTest, HandlesItNeverIssuedOrAlreadyClosedAreFaults) {
 
 TEST_F(InProcessDeviceTest, LeakedHandlesExhaustTheTableAsAFault) {
     for (unsigned i = 0; i < INPROCESS_HANDLE_CAPACITY; ++i) {
-        ASSERT_NE(open(), PLATFORM_INVALID_HANDLE);
+        ASSERT_NE(open(), PLATFORM_NO_HANDLE);
     }
-    EXPECT_EQ(open(), PLATFORM_INVALID_HANDLE);
+    EXPECT_EQ(open(), PLATFORM_NO_HANDLE);
     EXPECT_EQ(event(), PLATFORM_NO_HANDLE);
     EXPECT_EQ(device.faults, 2u);
 }

@@ -3,7 +3,7 @@
 #include "command_routing.h"
 #include "inprocess_device.h"
 #include "interrogation_poller.h"
-#include "resource.h"
+#include "command_ids.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "resource.h"
+#include "command_ids.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ PlatformHandle openDevice(void* context, const char* path) {
     ++f->opens;
     f->openedPath = path;
     if (!f->driverPresent) {
-        return PLATFORM_INVALID_HANDLE;
+        return PLATFORM_NO_HANDLE;
     }
     PlatformHandle h = f->nextHandle++;
     f->openDevices.insert(h);

@@ -59,7 +59,7 @@ void killTimer(void* context, unsigned timerId) {
 PlatformHandle openDevice(void* context, const char* path) {
     FaultPlatform* f = self(context);
     if (strikes(f, OPERATION_OPEN)) {
-        return PLATFORM_INVALID_HANDLE;
+        return PLATFORM_NO_HANDLE;
     }
     return f->inner.openDevice(f->inner.context, path);
 }

@@ -19,7 +19,7 @@
 #include "forwarding_commands.h"
 #include "forwarding_session.h"
 #include "interrogation_poller.h"
-#include "resource.h"
+#include "command_ids.h"
 #include "session_invariants.h"
 
 namespace {

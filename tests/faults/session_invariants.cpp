@@ -5,7 +5,7 @@
 #include "command_routing.h"
 #include "forwarding_commands.h"
 #include "interrogation_poller.h"
-#include "resource.h"
+#include "command_ids.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "fake_platform.h"
 #include "forwarding_session.h"
 #include "fuzz_input.h"
-#include "resource.h"
+#include "command_ids.h"
 #include "session_invariants.h"
 
 namespace {

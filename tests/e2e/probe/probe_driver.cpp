@@ -233,7 +233,7 @@ bool driverFill(char**) {
         return false;
     }
     char path[64];
-    snprintf(path, sizeof path, "%s%s", DEVICE_PATH_PREFIX, DEVICE_NAME);
+    snprintf(path, sizeof path, "%s", DEVICE_PATH);
     fillDevice = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
     if (fillDevice == INVALID_HANDLE_VALUE) {

@@ -1,7 +1,9 @@
-// Byte layout of everything that passes between the program and the driver.
-// Shared by the program's core and by the stand-in exchange, so that a record
-// cannot drift between the two. Plain constants only: this header is also
-// compiled into a kernel-mode driver.
+// The wire between the program and the driver: the device's name, its two
+// control codes and the byte layout of every record they carry. The program's
+// core, the stand-in exchange, the stand-in driver and the test programs all
+// take these facts from here (CMake target `wire`), so that none can drift.
+// Plain constants only: this header is also compiled into a kernel-mode
+// driver, and by the resource compiler's neighbours on Windows.
 #pragma once
 
 #include <stdint.h>
@@ -10,12 +12,34 @@
 constexpr unsigned NUMBER_MAX_LENGTH = 25;
 constexpr unsigned NUMBER_FIELD_SIZE = 26;
 
-// Device and control codes: device type 0x8001, buffered, any access.
-constexpr char DEVICE_NAME[] = "CAPI201";
-constexpr char DEVICE_PATH_PREFIX[] = "\\\\.\\";
-constexpr unsigned DEVICE_PATH_SIZE = 64;
-constexpr uint32_t IOCTL_CF_SET = 0x80012114;         // function 0x845
-constexpr uint32_t IOCTL_CF_INTERROGATE = 0x80012118; // function 0x846
+// The device. The name is written once, as a macro, so that the user-mode
+// path and the kernel's wide names ("\\Device\\" CFS_DEVICE_NAME) are all
+// built from it by literal concatenation.
+#define CFS_DEVICE_NAME "CAPI201"
+constexpr char DEVICE_NAME[] = CFS_DEVICE_NAME;
+constexpr char DEVICE_PATH[] = "\\\\.\\" CFS_DEVICE_NAME; // \\.\CAPI201
+constexpr unsigned DEVICE_PATH_SIZE = 64; // the program builds the path in a buffer this size
+static_assert(sizeof DEVICE_PATH <= DEVICE_PATH_SIZE, "device path fits its buffer");
+
+// A device-control code from its parts, laid out as the system's CTL_CODE
+// macro lays them out: device type in bits 16-31, required access in bits
+// 14-15, function in bits 2-13, transfer method in bits 0-1.
+constexpr uint32_t wireControlCode(uint32_t deviceType, uint32_t function, uint32_t method,
+                                   uint32_t access) {
+    return (deviceType << 16) | (access << 14) | (function << 2) | method;
+}
+constexpr uint32_t WIRE_METHOD_BUFFERED = 0;
+constexpr uint32_t WIRE_ANY_ACCESS = 0;
+
+// The program's two requests: device type 0x8001, buffered, any access.
+constexpr uint32_t CF_DEVICE_TYPE = 0x8001;
+constexpr uint32_t IOCTL_CF_SET =
+    wireControlCode(CF_DEVICE_TYPE, 0x845, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+constexpr uint32_t IOCTL_CF_INTERROGATE =
+    wireControlCode(CF_DEVICE_TYPE, 0x846, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+// The values every driver of this device answers to.
+static_assert(IOCTL_CF_SET == 0x80012114, "IOCTL_CF_SET");
+static_assert(IOCTL_CF_INTERROGATE == 0x80012118, "IOCTL_CF_INTERROGATE");
 
 // ForwardingControl: procedure code in bits 0-1, direction in bit 7.
 constexpr uint8_t FORWARDING_PROCEDURE_MASK = 0x03;
