@@ -27,6 +27,7 @@ FINISHED = "Interrogation is finished"
 TIMED_OUT = "Interrogation is time-out"
 RULE = "-" * 33
 
+STATUS_LIST = 1005
 FORWARDED_TO = 1009
 SERVED = 1010
 IMMEDIATELY, BUSY, NO_REPLY = 1020, 1021, 1022
@@ -188,9 +189,21 @@ class Session:
         self.started_apps += 1
         log_path = os.path.join(self.out_dir, f"{self.name}.{self.started_apps}.log")
         self.app_log = open(log_path, "w")
+        # The program's debug output (OutputDebugStringA) goes to its log.
+        environment = dict(os.environ)
+        environment["WINEDEBUG"] = os.environ.get("WINEDEBUG", "fixme-all") + ",warn+debugstr"
         self.app = subprocess.Popen(["wine", self.app_path], stdout=self.app_log,
-                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                    env=environment)
         self.probe("wait", 20000, wait_s=20)
+
+    def debug_output(self):
+        """The lines the running program wrote with OutputDebugStringA, as
+        Wine's debugstr channel shows them (backslashes doubled)."""
+        self.app_log.flush()
+        with open(self.app_log.name, errors="replace") as log:
+            return re.findall(r'OutputDebugStringA "CallForwardingSetting: (.*?)(?:\\n)?"$',
+                              log.read(), re.MULTILINE)
 
     def wait_exit(self, timeout_s=10):
         """Waits for the program to end; returns its exit code."""

@@ -26,6 +26,10 @@ def every_command_reports_the_missing_driver(s):
     # no timer, so nothing comes by itself.
     s.probe("click", BUSY, "click", NO_REPLY, "sleep", 1300)
     check_equal(s.lines(), expected, "status after radio buttons and 1.3 s of quiet")
+    # For whoever supports the user: each failed open says why, in the debug
+    # output only. Error 2: no such device, the driver is not installed.
+    check_equal(s.debug_output(), [r"CreateFileA \\\\.\\CAPI201 failed, error 2"] * 14,
+                "debug output of 14 commands without the driver")
     s.close("cancel")
 
 

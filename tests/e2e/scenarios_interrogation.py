@@ -1,7 +1,10 @@
 """Check Current Setting: the poll, its ticks, its report blocks and its end."""
 
+import time
+
 from e2e_harness import (BANNER, CHECK, FINISHED, IOCTL_CF_INTERROGATE, NEED_SERVED, RULE, SERVED,
-                         TIMED_OUT, check, check_equal, interrogations_of, report_block, scenario)
+                         STATUS_LIST, TIMED_OUT, Failure, check, check_equal, interrogations_of,
+                         report_block, scenario)
 
 PROCEDURES = {0: "Immediately", 1: "Busy", 2: "No reply"}
 SERVICES = {0: " (All Services)", 1: " (Speech)", 2: " (Data call)", 3: " (3.1KHz Audio)",
@@ -161,3 +164,49 @@ def long_number_is_asked_for_cut_at_25(s):
     check_interrogations(interrogations_of(s.received()), digits25, "30-digit field")
     s.close("cancel")
 
+
+
+def move_pointer_over(s, control_id):
+    """Puts the real pointer in the middle of a control, as a user who
+    watches it would."""
+    out = s.probe("window", "controls")
+    left, top = map(int, out.one("client").split()[:2])
+    for line in out.all("control"):
+        fields = line.split()
+        if int(fields[0]) == control_id:
+            x, y, w, h = map(int, fields[4:8])
+            s.xdo("mousemove", left + x + w // 2, top + y + h // 2)
+            return
+    raise Failure(f"no control {control_id}")
+
+
+def cursor_becomes(s, name, what, timeout_s=3):
+    deadline = time.monotonic() + timeout_s
+    while True:
+        shown = s.probe("cursor").one("cursor")
+        if shown == name:
+            return
+        if time.monotonic() > deadline:
+            raise Failure(f"{what}: the cursor is {shown}, not {name}")
+        time.sleep(0.1)
+
+
+@scenario("interrogation")
+def cursor_shows_a_poll_at_work_until_it_ends(s):
+    # The network takes seconds to answer: nothing is logged meanwhile, and
+    # the cursor is all the user has to see that the check goes on.
+    s.reset_driver(delay=3000, forward=["1:1:821:739"])
+    s.start()
+    move_pointer_over(s, STATUS_LIST)
+    cursor_becomes(s, "arrow", "before the check")
+    out = s.probe("set", SERVED, "821", "click", CHECK, "cursor", "lines")
+    check_equal(out.status_lines(), [BANNER], "status while the network has not answered")
+    check_equal(out.one("cursor"), "appstarting", "cursor while the poll runs")
+    s.probe("until", FINISHED, 10000, wait_s=10)
+    cursor_becomes(s, "arrow", "after the poll ended")
+    # The failed call that ends an interrogation leaves one line for a
+    # debugger: no more entries (259).
+    check_equal(s.debug_output(),
+                [r"DeviceIoControl IOCTL_CF_INTERROGATE \\\\.\\CAPI201 failed, error 259"],
+                "debug output of one interrogation")
+    s.close()

@@ -1,11 +1,20 @@
 """A long session and the ways out: the bounded status list, the driver
 handles left open, the exit code."""
 
-from e2e_harness import (ACTIVATE, BANNER, CHECK, FINISHED, FORWARDED_TO, NEED_SERVED, SERVED,
-                         check, check_equal, report_block, scenario)
+from e2e_harness import (ACTIVATE, BANNER, CHECK, DEACTIVATE, FINISHED, FORWARDED_TO, NEED_SERVED,
+                         SERVED, check, check_equal, report_block, scenario)
 
 LIMIT = 256
 WS_VSCROLL = 0x00200000
+
+
+def view(out):
+    """(first line in view, whole lines in view, lines) of a 'view' verb."""
+    return tuple(map(int, out.one("view").split()))
+
+
+def newest_in_view(top, rows, count):
+    return top <= count - 1 < top + rows
 
 
 @scenario("session")
@@ -20,6 +29,14 @@ def long_session_keeps_the_list_bounded_and_one_handle_open(s):
     check_equal(out.status_lines(), [NEED_SERVED] * LIMIT, "status after 300 complaints")
     list_style = int(out.all("control")[0].split()[2], 16)
     check(list_style & WS_VSCROLL, f"no vertical scroll bar on a full list (style {list_style:08x})")
+    # Once the list is full, room is made for every line: a view the user
+    # scrolled up stays on the lines it showed, so its first line moves up
+    # by one for each line that went.
+    out = s.probe("scrollup", 30, "view", "timer", 1, "view")
+    (top, rows, count), after = [tuple(map(int, v.split())) for v in out.all("view")]
+    check(0 < top and not newest_in_view(top, rows, count),
+          f"view {top} {rows} {count} not scrolled up to the middle")
+    check_equal(after, (top - 1, rows, LIMIT), "view of a scrolled-up full list after one more line")
 
     # A report block on a full list: room is made for the command and again
     # for the block, which then goes over the limit until the next command.
@@ -72,3 +89,22 @@ def every_way_out_exits_with_code_0(s):
         check_equal(s.lines(), [BANNER, "Activation is successful"], f"status before close {how}")
         s.close(how)
     check_equal(s.stats()["openHandles"], 0, "driver handles open after the program ended")
+
+
+@scenario("session")
+def newest_line_stays_in_view_unless_the_user_scrolled_up(s):
+    s.reset_driver(delay=0)
+    s.start()
+    out = s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739", "repeat", 40, "click", ACTIVATE,
+                  "view", "lines")
+    top, rows, count = view(out)
+    check_equal(count, 41, "status lines after 40 activations")
+    check(rows < count, f"the list shows all {count} lines: nothing to scroll")
+    check(newest_in_view(top, rows, count), f"view {top}+{rows} hides the newest of {count} lines")
+    # Scrolled up to older lines, the view stays while lines come.
+    out = s.probe("scrollup", 5, "view", "click", ACTIVATE, "click", DEACTIVATE, "view")
+    (top_up, _, _), (top_after, _, count_after) = [
+        tuple(map(int, v.split())) for v in out.all("view")]
+    check_equal(top_up, top - 5, "first line in view after five lines up")
+    check_equal((top_after, count_after), (top_up, count + 2), "view after two more commands")
+    s.close()
