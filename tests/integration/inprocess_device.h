@@ -1,7 +1,7 @@
 // The simulated exchange behind the device operations of the platform record,
 // in process, on a clock the test drives. It behaves as the stand-in driver
-// does: it opens only the device path, answers interrogations at once and
-// leaves a set-forwarding request pending until its answer is due.
+// does: it opens only DEVICE_PATH, answers interrogations at once and leaves
+// a set-forwarding request pending until its answer is due.
 //
 // It also polices the caller: every handle it did not issue, or already saw
 // closed, every wait or cancel with no request behind it, and every request
@@ -19,7 +19,6 @@
 #include "platform.h"
 #include "simulated_exchange.h"
 
-constexpr char INPROCESS_DEVICE_PATH[] = "\\\\.\\CAPI201";
 constexpr unsigned INPROCESS_HANDLE_CAPACITY = 64;
 
 enum InProcessHandleKind {

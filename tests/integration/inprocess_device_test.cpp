@@ -14,7 +14,7 @@ class InProcessDeviceTest : public ::testing::Test {
         inprocessDeviceAttach(&device, &platform);
     }
 
-    PlatformHandle open() { return platform.openDevice(platform.context, INPROCESS_DEVICE_PATH); }
+    PlatformHandle open() { return platform.openDevice(platform.context, "\\\\.\\CAPI201"); }
     PlatformHandle event() { return platform.createEvent(platform.context); }
     void close(PlatformHandle h) { platform.closeHandle(platform.context, h); }
     bool wait(PlatformHandle h) {

@@ -19,8 +19,8 @@ bool samePath(const char* path) {
         return false;
     }
     unsigned i = 0;
-    for (; INPROCESS_DEVICE_PATH[i] != 0; ++i) {
-        if (path[i] != INPROCESS_DEVICE_PATH[i]) {
+    for (; DEVICE_PATH[i] != 0; ++i) {
+        if (path[i] != DEVICE_PATH[i]) {
             return false;
         }
     }
