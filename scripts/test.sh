@@ -33,6 +33,9 @@ for preset in mingw-i686 mingw-x86_64; do
   ctest --preset "$preset" --timeout 120
 done
 
+stage "reproducible release: two builds, the same bytes"
+bash scripts/check_reproducible.sh
+
 stage "stand-in driver under Wine"
 bash driver/tests/run_driver_tests.sh
 

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Checks that the release is reproducible: scripts/package.sh runs twice, in
+# build trees of different paths, the second starting after the first has
+# finished, and both programs and the zip must come out byte for byte the
+# same. Also checks that no path of the build machine is in a program and
+# that the zip's checksums match its files. About 15 s.
+#
+#   CFS_REPRO_DIR  where both builds go (default build/rel-repro), emptied first
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+work=${CFS_REPRO_DIR:-build/rel-repro}
+rm -rf "$work"
+mkdir -p "$work"
+
+fail() {
+  echo "check_reproducible: FAILED: $*" >&2
+  exit 1
+}
+
+# One entry time for both runs: a commit made between them would otherwise
+# change the default and make the zips differ for a reason of no interest.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 1767225600)}
+
+build() { # name build-prefix
+  CFS_RELEASE_BUILD_PREFIX="$2" CFS_DIST_DIR="$work/$1-dist" bash scripts/package.sh \
+    >"$work/$1.log" 2>&1 || { cat "$work/$1.log" >&2; fail "the $1 package run failed"; }
+}
+build first "$work/first/release"
+# File times and the clock move on; none of them may reach the output.
+sleep 1
+build second "$work/second-build-tree/rel"
+
+for arch in i686 x86_64; do
+  a="$work/first/release-$arch/dialog/CallForwardingSetting.exe"
+  b="$work/second-build-tree/rel-$arch/dialog/CallForwardingSetting.exe"
+  cmp "$a" "$b" || fail "the $arch program differs between the two builds"
+  # A source or build path in the image would tie it to this machine.
+  for path in "$root" "$work"; do
+    if grep -qaF "$path" "$a"; then
+      fail "$a holds the path $path"
+    fi
+  done
+  echo "check_reproducible: $arch program identical, $(wc -c <"$a") bytes, sha256 $(sha256sum <"$a" | cut -d' ' -f1)"
+done
+
+zip=$(basename "$(ls "$work"/first-dist/*.zip)")
+cmp "$work/first-dist/$zip" "$work/second-dist/$zip" || fail "$zip differs between the two runs"
+
+unpacked="$work/unpacked"
+python3 -m zipfile -e "$work/first-dist/$zip" "$unpacked"
+(cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "$zip does not match its SHA256SUMS"
+# SHA256SUMS covers every other file of the zip.
+listed=$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | sort)
+present=$(cd "$unpacked" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
+[ "$listed" = "$present" ] || fail "SHA256SUMS lists: $listed; the zip holds: $present"
+echo "check_reproducible: $zip identical, $(wc -c <"$work/first-dist/$zip") bytes, sha256 $(sha256sum <"$work/first-dist/$zip" | cut -d' ' -f1)"
