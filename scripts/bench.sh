@@ -68,7 +68,7 @@ mkdir -p "$work"
 flags=(-std=c++17 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror -DWIN32_LEAN_AND_MEAN
   -Idialog -Iservice -I"$work")
 python3 dialog/make_icon.py "$work/app.ico"
-i686-w64-mingw32-windres -Idialog -Iservice -I"$work" dialog/main_dialog.rc -O coff -o "$work/dialog_res.o"
+i686-w64-mingw32-windres -I"$i686/dialog" -Idialog -Iservice -I"$work" dialog/main_dialog.rc -O coff -o "$work/dialog_res.o"
 # Built as the program is: no C runtime start-up, no exceptions, stripped.
 i686-w64-mingw32-g++ "${flags[@]}" -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables \
   -mwindows -nostartfiles -s -Wl,--gc-sections -static-libgcc \
