@@ -3,9 +3,11 @@
 // received. It sits on its own device, \\.\CAPI201Control, with its own
 // device type, so the program never reaches it by mistake.
 //
-// Shared by the 64-bit driver and 32- or 64-bit user-mode test programs:
-// fixed-width fields, no pointers, every offset pinned below. All requests
-// use buffered transfer and complete at once.
+// Shared by the 32- and 64-bit driver and 32- or 64-bit user-mode test
+// programs: fixed-width fields, no pointers, every offset pinned below. The
+// forwarding and received records, their capacities and the received bytes
+// are the exchange's own (exchange_records.h), handed out as they are. All
+// requests use buffered transfer and complete at once.
 //
 //   CONTROL_IOCTL_RESET            in: nothing, out: nothing.
 //       Back to the driver's start configuration (registry values or
@@ -34,20 +36,40 @@
 #include <stdint.h>
 
 #include "record_layout.h"
+// By its path: the test programs that speak this protocol see only this
+// folder and the wire header.
+#include "../exchange/exchange_records.h"
 
-constexpr char CONTROL_DEVICE_NAME[] = "CAPI201Control"; // \\.\CAPI201Control
+// The control device's name, from the program's device name, written once
+// as a macro so that the driver's wide names concatenate with it.
+#define CFS_CONTROL_DEVICE_NAME CFS_DEVICE_NAME "Control"
+constexpr char CONTROL_DEVICE_NAME[] = CFS_CONTROL_DEVICE_NAME; // \\.\CAPI201Control
 
 // Device type 0x8002, functions 0x900-0x904, buffered, any access.
-constexpr uint32_t CONTROL_IOCTL_RESET = 0x80022400;
-constexpr uint32_t CONTROL_IOCTL_CONFIGURE = 0x80022404;
-constexpr uint32_t CONTROL_IOCTL_READ_LOG = 0x80022408;
-constexpr uint32_t CONTROL_IOCTL_STATISTICS = 0x8002240C;
-constexpr uint32_t CONTROL_IOCTL_READ_FORWARDINGS = 0x80022410;
+constexpr uint32_t CONTROL_DEVICE_TYPE = 0x8002;
+constexpr uint32_t CONTROL_IOCTL_RESET =
+    wireControlCode(CONTROL_DEVICE_TYPE, 0x900, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+constexpr uint32_t CONTROL_IOCTL_CONFIGURE =
+    wireControlCode(CONTROL_DEVICE_TYPE, 0x901, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+constexpr uint32_t CONTROL_IOCTL_READ_LOG =
+    wireControlCode(CONTROL_DEVICE_TYPE, 0x902, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+constexpr uint32_t CONTROL_IOCTL_STATISTICS =
+    wireControlCode(CONTROL_DEVICE_TYPE, 0x903, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+constexpr uint32_t CONTROL_IOCTL_READ_FORWARDINGS =
+    wireControlCode(CONTROL_DEVICE_TYPE, 0x904, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+static_assert(CONTROL_IOCTL_RESET == 0x80022400, "CONTROL_IOCTL_RESET");
+static_assert(CONTROL_IOCTL_CONFIGURE == 0x80022404, "CONTROL_IOCTL_CONFIGURE");
+static_assert(CONTROL_IOCTL_READ_LOG == 0x80022408, "CONTROL_IOCTL_READ_LOG");
+static_assert(CONTROL_IOCTL_STATISTICS == 0x8002240C, "CONTROL_IOCTL_STATISTICS");
+static_assert(CONTROL_IOCTL_READ_FORWARDINGS == 0x80022410, "CONTROL_IOCTL_READ_FORWARDINGS");
 
-constexpr uint32_t CONTROL_UNREACHABLE_CAPACITY = 4;
-constexpr uint32_t CONTROL_FORWARDING_CAPACITY = 32;
-constexpr uint32_t CONTROL_LOG_CAPACITY = 16;
-constexpr uint32_t CONTROL_LOG_BYTES = INTERROGATION_RECORD_SIZE; // longest record
+// The protocol's names for the exchange's records and capacities.
+using ControlForwarding = ExchangeForwarding;
+using ControlReceived = ExchangeReceived; // one request as it reached the program's device
+constexpr uint32_t CONTROL_UNREACHABLE_CAPACITY = EXCHANGE_UNREACHABLE_CAPACITY;
+constexpr uint32_t CONTROL_FORWARDING_CAPACITY = EXCHANGE_FORWARDING_CAPACITY;
+constexpr uint32_t CONTROL_LOG_CAPACITY = EXCHANGE_RECEIVED_CAPACITY;
+constexpr uint32_t CONTROL_LOG_BYTES = EXCHANGE_RECEIVED_BYTES;
 
 // ControlConfiguration.fields
 constexpr uint32_t CONTROL_SET_DELAY = 1u << 0;
@@ -55,14 +77,6 @@ constexpr uint32_t CONTROL_SET_TIME_OUT = 1u << 1;
 constexpr uint32_t CONTROL_SET_QUERY_IDLE = 1u << 2;
 constexpr uint32_t CONTROL_SET_UNREACHABLE = 1u << 3; // replaces the list
 constexpr uint32_t CONTROL_ADD_FORWARDINGS = 1u << 4;
-
-// One forwarding; numbers zero-terminated within their field.
-struct ControlForwarding {
-    uint8_t procedure;    // PROCEDURE_IMMEDIATELY, _BUSY or _NO_REPLY
-    uint8_t basicService; // BASIC_SERVICE_*
-    char servedUserNumber[NUMBER_FIELD_SIZE];
-    char forwardedToNumber[NUMBER_FIELD_SIZE];
-};
 
 struct ControlConfiguration {
     uint32_t fields;      // CONTROL_SET_* / CONTROL_ADD_FORWARDINGS
@@ -75,17 +89,8 @@ struct ControlConfiguration {
     ControlForwarding forwardings[CONTROL_FORWARDING_CAPACITY];
 };
 
-// One request as it reached the program's device.
-struct ControlReceived {
-    uint32_t controlCode;
-    uint32_t inLength;    // input length given by the caller
-    uint32_t outCapacity; // output length given by the caller
-    uint32_t reserved;
-    uint64_t atMs;                    // driver clock, milliseconds
-    uint8_t bytes[CONTROL_LOG_BYTES]; // first min(inLength, 60) input bytes, rest zero
-    uint8_t padding[4];
-};
-
+// The latest requests, oldest first; bytes holds the first min(inLength, 60)
+// input bytes, the rest zero; atMs is the driver's clock.
 struct ControlReceivedLog {
     uint32_t total; // requests received since start or reset
     uint32_t count; // entries below, oldest first
@@ -112,13 +117,9 @@ struct ControlForwardingTable {
 };
 
 // The same bytes on i686 and x86_64.
-static_assert(sizeof(ControlForwarding) == 54, "forwarding layout");
 static_assert(offsetof(ControlConfiguration, unreachable) == 24, "configuration layout");
 static_assert(offsetof(ControlConfiguration, forwardings) == 128, "configuration layout");
 static_assert(sizeof(ControlConfiguration) == 1856, "configuration layout");
-static_assert(offsetof(ControlReceived, atMs) == 16, "received layout");
-static_assert(offsetof(ControlReceived, bytes) == 24, "received layout");
-static_assert(sizeof(ControlReceived) == 88, "received layout");
 static_assert(offsetof(ControlReceivedLog, entries) == 8, "log layout");
 static_assert(sizeof(ControlReceivedLog) == 8 + 16 * 88, "log layout");
 static_assert(sizeof(ControlStatistics) == 40, "statistics layout");

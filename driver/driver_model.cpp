@@ -1,12 +1,5 @@
 #include "driver_model.h"
 
-// The control protocol hands the exchange's records out unchanged.
-static_assert(sizeof(ControlConfiguration::unreachable) == sizeof(ExchangeConfig::unreachable),
-              "unreachable list");
-static_assert(CONTROL_FORWARDING_CAPACITY == EXCHANGE_FORWARDING_CAPACITY, "forwarding table");
-static_assert(CONTROL_LOG_CAPACITY >= EXCHANGE_RECEIVED_CAPACITY, "received log");
-static_assert(CONTROL_LOG_BYTES == EXCHANGE_RECEIVED_BYTES, "received bytes");
-
 namespace {
 
 bool isDigit(unsigned c) {
@@ -100,15 +93,6 @@ template <typename Take> unsigned forEachString(const uint16_t* text, size_t uni
     return refused;
 }
 
-// Between the exchange's and the control protocol's forwarding records,
-// which hold the same fields.
-template <typename To, typename From> void copyForwarding(To& to, const From& from) {
-    to.procedure = from.procedure;
-    to.basicService = from.basicService;
-    exchangeStoreNumber(to.servedUserNumber, from.servedUserNumber);
-    exchangeStoreNumber(to.forwardedToNumber, from.forwardedToNumber);
-}
-
 // Adds one forwarding to the configuration, replacing one of the same
 // number, procedure and basic service. Its numbers and procedure are checked
 // by exchangeInit afterwards.
@@ -124,7 +108,7 @@ bool addForwarding(ExchangeConfig* config, const ControlForwarding& added) {
     if (config->forwardingCount == EXCHANGE_FORWARDING_CAPACITY) {
         return false;
     }
-    copyForwarding(config->forwardings[config->forwardingCount++], added);
+    config->forwardings[config->forwardingCount++] = added;
     return true;
 }
 
@@ -282,20 +266,13 @@ void fillReceivedLog(const SimulatedExchange* exchange, ControlReceivedLog* log)
     log->total = exchange->receivedTotal;
     log->count = exchangeReceivedCount(exchange);
     for (unsigned i = 0; i < log->count; ++i) {
-        const ExchangeReceived* from = exchangeReceivedAt(exchange, log->count - 1 - i);
-        ControlReceived& to = log->entries[i];
-        to.controlCode = from->controlCode;
-        to.inLength = from->inLength;
-        to.outCapacity = from->outCapacity;
-        to.atMs = from->atMs;
-        __builtin_memcpy(to.bytes, from->bytes, sizeof to.bytes);
+        log->entries[i] = *exchangeReceivedAt(exchange, log->count - 1 - i);
     }
 }
 
 void fillForwardingTable(const SimulatedExchange* exchange, ControlForwardingTable* table) {
     __builtin_memset(table, 0, sizeof *table);
     table->count = exchange->forwardingCount;
-    for (unsigned i = 0; i < exchange->forwardingCount; ++i) {
-        copyForwarding(table->entries[i], exchange->forwardings[i]);
-    }
+    __builtin_memcpy(table->entries, exchange->forwardings,
+                     exchange->forwardingCount * sizeof(ExchangeForwarding));
 }

@@ -46,7 +46,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "record_layout.h"
+#include "exchange_records.h"
 
 // Result codes of rejected set-forwarding requests. Never 0 (success) and
 // never RESULT_CODE_TIME_OUT, so each outcome can be told apart on screen.
@@ -57,11 +57,6 @@ constexpr uint16_t EXCHANGE_RESULT_TABLE_FULL = 0x3A04;        // no room for an
 constexpr uint16_t EXCHANGE_RESULT_INVALID_PROCEDURE = 0x3A05; // procedure code 3
 constexpr uint16_t EXCHANGE_RESULT_INVALID_CONTROL = 0x3A06;   // bits 2-6 of the control byte set
 
-constexpr unsigned EXCHANGE_FORWARDING_CAPACITY = 32;
-constexpr unsigned EXCHANGE_UNREACHABLE_CAPACITY = 4;
-constexpr unsigned EXCHANGE_RECEIVED_CAPACITY = 16;
-constexpr unsigned EXCHANGE_RECEIVED_BYTES = INTERROGATION_RECORD_SIZE;
-
 // Defaults of exchangeDefaultConfig.
 constexpr uint32_t EXCHANGE_DEFAULT_DELAY_MS = 300;
 constexpr uint32_t EXCHANGE_DEFAULT_TIME_OUT_MS = 2000;
@@ -70,8 +65,9 @@ constexpr char EXCHANGE_DEFAULT_UNREACHABLE_NUMBER[] = "999";
 
 // How a submission ends. A driver maps them, for instance:
 //   COMPLETED         STATUS_SUCCESS, Information = bytesReturned
-//   DUE               pend; at dueAtMs exchangeWriteResultCode, then
+//   DUE               exchangeWriteResultCode, pend until dueAtMs, then
 //                     STATUS_SUCCESS with Information = bytesReturned
+//                     (the caller sees the buffer only once it completes)
 //   FINISHED          STATUS_NO_MORE_ENTRIES
 //   BUFFER_TOO_SMALL  STATUS_BUFFER_TOO_SMALL
 //   INVALID_PARAMETER STATUS_INVALID_PARAMETER
@@ -92,14 +88,6 @@ struct ExchangeAnswer {
     uint64_t dueAtMs;       // DUE only; may equal the submission time (delay 0)
 };
 
-// One forwarding in force. Numbers are zero-terminated within their field.
-struct ExchangeForwarding {
-    uint8_t procedure;
-    uint8_t basicService;
-    char servedUserNumber[NUMBER_FIELD_SIZE];
-    char forwardedToNumber[NUMBER_FIELD_SIZE];
-};
-
 struct ExchangeConfig {
     uint32_t delayMs;     // network round trip of an answered request
     uint32_t timeOutMs;   // how long before an unreachable number is given up
@@ -108,16 +96,6 @@ struct ExchangeConfig {
     char unreachable[EXCHANGE_UNREACHABLE_CAPACITY][NUMBER_FIELD_SIZE];
     unsigned forwardingCount; // forwardings in force at start
     ExchangeForwarding forwardings[EXCHANGE_FORWARDING_CAPACITY];
-};
-
-// One submission as it arrived: the first bytes of its input, for tests that
-// check what the program really sent.
-struct ExchangeReceived {
-    uint32_t controlCode;
-    uint32_t inLength;
-    uint32_t outCapacity;
-    uint64_t atMs;
-    uint8_t bytes[EXCHANGE_RECEIVED_BYTES]; // min(inLength, size) copied, rest zero
 };
 
 struct ExchangeQuery {
