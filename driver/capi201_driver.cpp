@@ -1,13 +1,20 @@
 // Kernel-mode stand-in for the ISDN driver. \Device\CAPI201 carries the
 // program's two control requests to one simulated exchange; the test-only
 // \Device\CAPI201Control resets, configures and inspects it (see
-// control_protocol.h).
+// control_protocol.h). Built for i686 and x86_64.
 //
 // Set-forwarding requests are decided by the exchange at once but answered
 // when the exchange says the network replies: the IRP waits in a table and a
 // system thread completes it at its due time. Interrogations are answered in
 // the dispatch routine. One spin lock guards the exchange, the table and the
 // counters.
+//
+// Cancellation is handled here rather than by the system's cancel-safe
+// queue: Wine 8's ntoskrnl implements IoCsqInitialize only, and its
+// IoCsqInsertIrp, IoCsqRemoveIrp and IoCsqRemoveNextIrp are stubs that end
+// the driver's host process. A slot whose IRP a cancel routine has taken is
+// marked `cancelling`, and whoever must see the table empty waits for those
+// routines to finish.
 #include <intrin.h>
 // wdm.h defines two intrinsics that intrin.h already has; in C++ the second
 // definition is an error, so wdm.h's copies get other names.
@@ -24,15 +31,25 @@
 extern "C" NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable,
                                                          PLARGE_INTEGER timeout);
 
+extern "C" DRIVER_INITIALIZE DriverEntry;
+
 namespace {
 
 constexpr ULONG POOL_TAG = 0x31304643; // "CF01"
 constexpr ULONG VALUE_BUFFER_SIZE = 4096;
 constexpr unsigned COMPLETION_BATCH = 16;
-constexpr unsigned NAME_UNITS = 64;
 constexpr LONGLONG HUNDRED_NS_PER_MS = 10000;
 constexpr uint64_t LONGEST_WAIT_MS = 60000;
 constexpr unsigned DRAIN_ATTEMPTS = 2000; // 1 ms each
+
+struct DeviceNames {
+    const WCHAR* device;
+    const WCHAR* link;
+};
+constexpr DeviceNames PROGRAM_NAMES = {L"\\Device\\" CFS_DEVICE_NAME,
+                                       L"\\DosDevices\\" CFS_DEVICE_NAME};
+constexpr DeviceNames CONTROL_NAMES = {L"\\Device\\" CFS_CONTROL_DEVICE_NAME,
+                                       L"\\DosDevices\\" CFS_CONTROL_DEVICE_NAME};
 
 enum DeviceRole : uint32_t { ROLE_PROGRAM = 1, ROLE_CONTROL = 2 };
 
@@ -48,10 +65,6 @@ struct DriverState {
     bool stopping;
     HANDLE worker;
     LARGE_INTEGER frequency;
-    PDEVICE_OBJECT programDevice;
-    PDEVICE_OBJECT controlDevice;
-    WCHAR programLink[NAME_UNITS];
-    WCHAR controlLink[NAME_UNITS];
     PDRIVER_DISPATCH hostDispatch[IRP_MJ_MAXIMUM_FUNCTION + 1]; // the loader's, put back at unload
     volatile LONG dispatching; // requests inside this driver's dispatch code now
 };
@@ -82,22 +95,6 @@ NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
-}
-
-unsigned appendText(WCHAR* storage, unsigned length, const char* text) {
-    for (; *text != 0 && length + 1 < NAME_UNITS; ++text) {
-        storage[length++] = static_cast<WCHAR>(*text);
-    }
-    return length;
-}
-
-// prefix + name as a counted string in storage.
-void makeName(UNICODE_STRING* result, WCHAR* storage, const char* prefix, const char* name) {
-    const unsigned length = appendText(storage, appendText(storage, 0, prefix), name);
-    storage[length] = 0;
-    result->Buffer = storage;
-    result->Length = static_cast<USHORT>(length * sizeof(WCHAR));
-    result->MaximumLength = static_cast<USHORT>(NAME_UNITS * sizeof(WCHAR));
 }
 
 // ---- start configuration --------------------------------------------------
@@ -180,7 +177,9 @@ bool dropCancelled(DriverState* s, PIRP irp) {
     return true;
 }
 
-void NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
+DRIVER_CANCEL cancelPendingAnswer;
+
+VOID NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     DriverState* s = headerOf(device)->state;
     KIRQL irql;
@@ -193,9 +192,10 @@ void NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 // Cancels the pending answers of owner (all when null) and returns once none
-// is left, including those whose cancel routine is running elsewhere.
+// is left, including those whose cancel routine is running elsewhere; after
+// DRAIN_ATTEMPTS pauses it gives up and says so.
 void cancelPendingOf(DriverState* s, const void* owner) {
-    for (unsigned attempt = 0; attempt < DRAIN_ATTEMPTS;) {
+    for (unsigned attempt = 0;;) {
         PIRP taken = nullptr;
         KIRQL irql;
         KeAcquireSpinLock(&s->lock, &irql);
@@ -218,6 +218,11 @@ void cancelPendingOf(DriverState* s, const void* owner) {
         if (left == 0) {
             return;
         }
+        if (attempt == DRAIN_ATTEMPTS) {
+            DbgPrint("capi201: gave up waiting for %u cancel routines after %u ms\n", left,
+                     DRAIN_ATTEMPTS);
+            return;
+        }
         pauseOneMs();
         ++attempt;
     }
@@ -231,7 +236,9 @@ struct ReadyAnswer {
 
 // The completing thread: answers every due request, then sleeps until the
 // next one is due or a new one arrives.
-void NTAPI completeDueAnswers(PVOID context) {
+KSTART_ROUTINE completeDueAnswers;
+
+VOID NTAPI completeDueAnswers(PVOID context) {
     DriverState* s = static_cast<DriverState*>(context);
     for (;;) {
         ReadyAnswer ready[COMPLETION_BATCH];
@@ -472,6 +479,8 @@ NTSTATUS dispatchClose(DeviceHeader* header, PIRP irp, PIO_STACK_LOCATION stack)
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
+DRIVER_DISPATCH dispatch;
+
 NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
     DeviceHeader* header = headerOf(device);
     DriverState* s = header->state;
@@ -502,78 +511,17 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
 
 // ---- load and unload ------------------------------------------------------
 
-void removeDevices(DriverState* s) {
-    PDEVICE_OBJECT control = s->controlDevice;
-    PDEVICE_OBJECT program = s->programDevice;
-    if (control != nullptr) {
-        UNICODE_STRING link;
-        RtlInitUnicodeString(&link, s->controlLink);
-        IoDeleteSymbolicLink(&link);
-        IoDeleteDevice(control);
-    }
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&link, s->programLink);
-    IoDeleteSymbolicLink(&link);
-    IoDeleteDevice(program); // the state goes with it
-}
-
-void stopWorker(DriverState* s) {
-    if (s->worker == nullptr) {
-        return;
-    }
-    KIRQL irql;
-    KeAcquireSpinLock(&s->lock, &irql);
-    s->stopping = true;
-    KeReleaseSpinLock(&s->lock, irql);
-    KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
-    ZwWaitForSingleObject(s->worker, FALSE, nullptr);
-    ZwClose(s->worker);
-    s->worker = nullptr;
-}
-
-DriverState* stateOfDriver(PDRIVER_OBJECT driver) {
-    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr;
-         device = device->NextDevice) {
-        if (headerOf(device)->role == ROLE_PROGRAM) {
-            return headerOf(device)->state;
-        }
-    }
-    return nullptr;
-}
-
-// Wine unloads at once, with handles still open, and unmaps the image while
-// their close requests may still come: hand those to the loader's default
-// handler and let requests already inside this driver leave first.
-void detachDispatch(PDRIVER_OBJECT driver, DriverState* s) {
-    for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
-        driver->MajorFunction[i] = s->hostDispatch[i];
-    }
-    for (unsigned attempt = 0; s->dispatching != 0 && attempt < DRAIN_ATTEMPTS; ++attempt) {
-        pauseOneMs();
-    }
-}
-
-void NTAPI unloadDriver(PDRIVER_OBJECT driver) {
-    DriverState* s = stateOfDriver(driver);
-    if (s == nullptr) {
-        return;
-    }
-    detachDispatch(driver, s);
-    stopWorker(s);
-    cancelPendingOf(s, nullptr);
-    removeDevices(s);
-}
-
-NTSTATUS createDevice(PDRIVER_OBJECT driver, const char* name, ULONG extensionSize,
-                      ULONG deviceType, WCHAR* linkStorage, PDEVICE_OBJECT* device) {
-    WCHAR deviceStorage[NAME_UNITS];
+// The device and its symbolic link, or neither.
+NTSTATUS createDevice(PDRIVER_OBJECT driver, const DeviceNames& names, ULONG extensionSize,
+                      ULONG deviceType, PDEVICE_OBJECT* device) {
     UNICODE_STRING deviceName;
     UNICODE_STRING linkName;
-    makeName(&deviceName, deviceStorage, "\\Device\\", name);
-    makeName(&linkName, linkStorage, "\\DosDevices\\", name);
+    RtlInitUnicodeString(&deviceName, names.device);
+    RtlInitUnicodeString(&linkName, names.link);
     NTSTATUS status = IoCreateDevice(driver, extensionSize, &deviceName, deviceType,
                                      FILE_DEVICE_SECURE_OPEN, FALSE, device);
     if (!NT_SUCCESS(status)) {
+        *device = nullptr;
         return status;
     }
     status = IoCreateSymbolicLink(&linkName, &deviceName);
@@ -584,22 +532,74 @@ NTSTATUS createDevice(PDRIVER_OBJECT driver, const char* name, ULONG extensionSi
     return status;
 }
 
-} // namespace
+void removeDevice(PDEVICE_OBJECT device, const DeviceNames& names) {
+    UNICODE_STRING linkName;
+    RtlInitUnicodeString(&linkName, names.link);
+    IoDeleteSymbolicLink(&linkName);
+    IoDeleteDevice(device);
+}
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-    PDEVICE_OBJECT program = nullptr;
-    WCHAR programLink[NAME_UNITS];
-    NTSTATUS status = createDevice(driver, DEVICE_NAME, sizeof(ProgramExtension),
-                                   IOCTL_CF_SET >> 16, programLink, &program);
-    if (!NT_SUCCESS(status)) {
-        return status;
+void stopWorker(DriverState* s) {
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    s->stopping = true;
+    KeReleaseSpinLock(&s->lock, irql);
+    KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
+    ZwWaitForSingleObject(s->worker, FALSE, nullptr);
+    ZwClose(s->worker);
+    s->worker = nullptr;
+}
+
+// Wine unloads at once, with handles still open, and unmaps the image while
+// their close requests may still come: hand those to the loader's default
+// handler and let requests already inside this driver leave first.
+void detachDispatch(PDRIVER_OBJECT driver, DriverState* s) {
+    for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
+        driver->MajorFunction[i] = s->hostDispatch[i];
     }
+    for (unsigned attempt = 0; s->dispatching != 0; ++attempt) {
+        if (attempt == DRAIN_ATTEMPTS) {
+            DbgPrint("capi201: unloading with %ld requests still in dispatch after %u ms\n",
+                     s->dispatching, DRAIN_ATTEMPTS);
+            return;
+        }
+        pauseOneMs();
+    }
+}
+
+DRIVER_UNLOAD unloadDriver;
+
+VOID NTAPI unloadDriver(PDRIVER_OBJECT driver) {
+    PDEVICE_OBJECT program = nullptr;
+    PDEVICE_OBJECT control = nullptr;
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr;
+         device = device->NextDevice) {
+        if (headerOf(device)->role == ROLE_PROGRAM) {
+            program = device;
+        } else {
+            control = device;
+        }
+    }
+    if (program == nullptr) {
+        return;
+    }
+    DriverState* s = headerOf(program)->state;
+    detachDispatch(driver, s);
+    stopWorker(s);
+    cancelPendingOf(s, nullptr);
+    if (control != nullptr) {
+        removeDevice(control, CONTROL_NAMES);
+    }
+    removeDevice(program, PROGRAM_NAMES); // the state goes with it
+}
+
+// The state in the program's device's extension, from the service's
+// registry values.
+DriverState* initState(PDEVICE_OBJECT program, PUNICODE_STRING registryPath) {
     auto* extension = static_cast<ProgramExtension*>(program->DeviceExtension);
     __builtin_memset(extension, 0, sizeof *extension);
     DriverState* s = &extension->state;
     extension->header = DeviceHeader{ROLE_PROGRAM, s};
-    __builtin_memcpy(s->programLink, programLink, sizeof programLink);
-    s->programDevice = program;
     KeInitializeSpinLock(&s->lock);
     KeInitializeEvent(&s->wake, SynchronizationEvent, FALSE);
     KeQueryPerformanceCounter(&s->frequency);
@@ -608,23 +608,42 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     if (!exchangeInit(&s->exchange, &s->startConfig)) {
         DbgPrint("capi201: some start forwardings refused\n");
     }
+    return s;
+}
+
+NTSTATUS failedLoad(const char* step, NTSTATUS status) {
+    DbgPrint("capi201: not loaded, %s failed (status 0x%08lx)\n", step,
+             static_cast<unsigned long>(status));
+    return status;
+}
+
+} // namespace
+
+// Each failing step undoes the ones before it.
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    PDEVICE_OBJECT program = nullptr;
+    NTSTATUS status =
+        createDevice(driver, PROGRAM_NAMES, sizeof(ProgramExtension), CF_DEVICE_TYPE, &program);
+    if (!NT_SUCCESS(status)) {
+        return failedLoad("the program's device", status);
+    }
+    DriverState* s = initState(program, registryPath);
 
     PDEVICE_OBJECT control = nullptr;
-    status = createDevice(driver, CONTROL_DEVICE_NAME, sizeof(DeviceHeader),
-                          CONTROL_IOCTL_RESET >> 16, s->controlLink, &control);
+    status =
+        createDevice(driver, CONTROL_NAMES, sizeof(DeviceHeader), CONTROL_DEVICE_TYPE, &control);
     if (!NT_SUCCESS(status)) {
-        removeDevices(s);
-        return status;
+        removeDevice(program, PROGRAM_NAMES);
+        return failedLoad("the control device", status);
     }
     *headerOf(control) = DeviceHeader{ROLE_CONTROL, s};
-    s->controlDevice = control;
 
     status = PsCreateSystemThread(&s->worker, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
                                   completeDueAnswers, s);
     if (!NT_SUCCESS(status)) {
-        s->worker = nullptr;
-        removeDevices(s);
-        return status;
+        removeDevice(control, CONTROL_NAMES);
+        removeDevice(program, PROGRAM_NAMES);
+        return failedLoad("the completing thread", status);
     }
 
     for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
