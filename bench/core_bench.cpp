@@ -100,22 +100,13 @@ void cancelRequest(void*, PlatformHandle, uint32_t) {}
 void closeHandle(void*, PlatformHandle) {}
 
 Platform LeanPlatform::platform() {
-    Platform p;
-    p.context = this;
-    p.readNumberField = readNumberField;
-    p.countStatusLines = countStatusLines;
-    p.deleteFirstStatusLine = deleteFirstStatusLine;
-    p.appendStatusLine = appendStatusLine;
-    p.checkRadioButton = checkRadioButton;
-    p.armTimer = armTimer;
-    p.killTimer = killTimer;
-    p.openDevice = openDevice;
-    p.createEvent = createEvent;
-    p.deviceControl = deviceControl;
-    p.waitForRequest = waitForRequest;
-    p.cancelRequest = cancelRequest;
-    p.closeHandle = closeHandle;
-    return p;
+    return Platform{this,
+                    // the dialog
+                    readNumberField, countStatusLines, deleteFirstStatusLine, appendStatusLine,
+                    checkRadioButton, armTimer, killTimer,
+                    // the device
+                    openDevice, createEvent, deviceControl, waitForRequest, cancelRequest,
+                    closeHandle};
 }
 
 struct Bench {

@@ -13,6 +13,7 @@ struct DriverChannelTest : ::testing::Test {
     DriverChannel channel{};
 
     void SetUp() override { driverChannelInit(&channel, &platform); }
+    void TearDown() override { EXPECT_EQ(0, fake.breaches) << fake.lastBreach; }
 
     ForwardingRequest request() {
         ForwardingRequest r;
@@ -56,7 +57,7 @@ TEST_F(DriverChannelTest, ReplacedHandleIsClosedOnlyAfterTheNewOneIsOpen) {
     fake.calls.clear();
     ASSERT_TRUE(driverChannelOpen(&channel));
     EXPECT_NE(first, channel.driverHandle);
-    EXPECT_EQ((std::vector<std::string>{"open", "close"}), fake.calls);
+    EXPECT_EQ((std::vector<std::string_view>{"open", "close"}), fake.calls);
     EXPECT_EQ(1u, fake.openDevices.size());
     EXPECT_EQ(1u, fake.openDevices.count(channel.driverHandle));
 }
@@ -89,7 +90,7 @@ TEST_F(DriverChannelTest, ImmediateCompletionIsNeverWaitedFor) {
     EXPECT_EQ(0, resultCodeRead(&r));
     EXPECT_TRUE(fake.openEvents.empty());
     ASSERT_EQ(1u, fake.setRequests.size());
-    EXPECT_EQ(FORWARDING_REQUEST_SIZE, fake.setRequests[0].size());
+    EXPECT_EQ(53u, fake.setRequests[0].size());
 }
 
 TEST_F(DriverChannelTest, PendingRequestIsWaitedForThenRead) {
@@ -98,7 +99,7 @@ TEST_F(DriverChannelTest, PendingRequestIsWaitedForThenRead) {
     ForwardingRequest r = request();
     EXPECT_EQ(SET_FORWARDING_COMPLETED, driverChannelSetForwarding(&channel, &r));
     EXPECT_EQ(1, fake.waits);
-    EXPECT_EQ(RESULT_CODE_TIME_OUT, resultCodeRead(&r));
+    EXPECT_EQ(0x3303, resultCodeRead(&r));
     EXPECT_TRUE(fake.openEvents.empty());
 }
 
@@ -149,8 +150,8 @@ TEST_F(DriverChannelTest, TheFourInterrogationAnswers) {
     EXPECT_EQ('5', rec.bytes[2]);
     EXPECT_EQ(INTERROGATION_TIMED_OUT, driverChannelInterrogate(&channel, &rec));
     EXPECT_EQ(INTERROGATION_FINISHED, driverChannelInterrogate(&channel, &rec));
-    EXPECT_EQ(4u, fake.interrogationRequests.size());
-    EXPECT_EQ(INTERROGATION_RECORD_SIZE, fake.interrogationRequests[0].size());
+    ASSERT_EQ(4u, fake.interrogationRequests.size());
+    EXPECT_EQ(60u, fake.interrogationRequests[0].size());
     EXPECT_TRUE(fake.openEvents.empty());
 }
 

@@ -2,21 +2,41 @@
 
 #include <cstring>
 
-#include "command_ids.h"
-
 namespace {
+
+// The contract's numbers, as every driver and dialog of this program knows them.
+constexpr uint32_t SET_CODE = 0x80012114;
+constexpr uint32_t INTERROGATE_CODE = 0x80012118;
+constexpr uint32_t SET_SIZE = 53;
+constexpr uint32_t INTERROGATE_SIZE = 60;
+constexpr int FORWARDED_TO_FIELD = 1009;
+constexpr int SERVED_USER_FIELD = 1010;
+constexpr int FIRST_RADIO = 1020;
+constexpr int LAST_RADIO = 1023;
+constexpr unsigned POLL_TIMER = 1;
+constexpr unsigned POLL_INTERVAL = 500;
+constexpr char PATH[] = "\\\\.\\CAPI201";
 
 FakePlatform* self(void* context) {
     return static_cast<FakePlatform*>(context);
+}
+
+void breach(FakePlatform* f, const char* what) {
+    ++f->breaches;
+    f->lastBreach = what;
+    f->calls.push_back("breach");
 }
 
 unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bufferSize) {
     FakePlatform* f = self(context);
     f->calls.push_back("read");
     static const std::string none;
-    const std::string& text = controlId == IDC_SERVED_USER_NUMBER    ? f->servedUserNumber
-                              : controlId == IDC_FORWARDED_TO_NUMBER ? f->forwardedToNumber
-                                                                     : none;
+    const std::string& text = controlId == SERVED_USER_FIELD    ? f->servedUserNumber
+                              : controlId == FORWARDED_TO_FIELD ? f->forwardedToNumber
+                                                                : none;
+    if (&text == &none) {
+        breach(f, "read a field that is neither 1009 nor 1010");
+    }
     // As GetDlgItemTextA does: at most bufferSize - 1 characters, terminated.
     size_t n = text.size() < bufferSize - 1 ? text.size() : bufferSize - 1;
     std::memcpy(buffer, text.data(), n);
@@ -32,29 +52,36 @@ void deleteFirstStatusLine(void* context) {
     FakePlatform* f = self(context);
     f->calls.push_back("delete");
     if (!f->refuseDelete && !f->lines.empty()) {
-        f->lines.erase(f->lines.begin());
+        f->lines.pop_front();
     }
 }
 
 void appendStatusLine(void* context, const char* line) {
     FakePlatform* f = self(context);
     f->calls.push_back("append");
+    ++f->appends;
     f->lines.push_back(line);
 }
 
 void checkRadioButton(void* context, int firstId, int lastId, int checkId) {
     FakePlatform* f = self(context);
     f->calls.push_back("radio");
-    if (checkId >= firstId && checkId <= lastId) {
-        f->checkedRadio = checkId;
+    if (firstId != FIRST_RADIO || lastId != LAST_RADIO || checkId < firstId || checkId > lastId) {
+        breach(f, "a radio range other than 1020-1023, or a button outside it");
+        return;
     }
+    f->checkedRadio = checkId;
 }
 
 bool armTimer(void* context, unsigned timerId, unsigned intervalMs) {
     FakePlatform* f = self(context);
     f->calls.push_back("arm");
     ++f->armCalls;
-    if (f->armFails || timerId != 1 || intervalMs != 500) {
+    if (timerId != POLL_TIMER || intervalMs != POLL_INTERVAL) {
+        breach(f, "a timer other than number 1 every 500 ms");
+        return false;
+    }
+    if (f->armFails) {
         return false;
     }
     f->timerArmed = true;
@@ -65,9 +92,11 @@ void killTimer(void* context, unsigned timerId) {
     FakePlatform* f = self(context);
     f->calls.push_back("kill");
     ++f->killCalls;
-    if (timerId == 1) {
-        f->timerArmed = false;
+    if (timerId != POLL_TIMER) {
+        breach(f, "killed a timer other than number 1");
+        return;
     }
+    f->timerArmed = false;
 }
 
 PlatformHandle openDevice(void* context, const char* path) {
@@ -75,6 +104,10 @@ PlatformHandle openDevice(void* context, const char* path) {
     f->calls.push_back("open");
     ++f->opens;
     f->openedPath = path;
+    if (f->openedPath != PATH) {
+        breach(f, "opened a device other than \\\\.\\CAPI201");
+        return PLATFORM_NO_HANDLE;
+    }
     if (!f->driverPresent) {
         return PLATFORM_NO_HANDLE;
     }
@@ -105,34 +138,36 @@ void complete(uint8_t* buffer, uint32_t size, const FakeAnswer& answer) {
 IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode, uint8_t* buffer,
                       uint32_t bufferSize, PlatformHandle event, uint32_t* bytesReturned) {
     FakePlatform* f = self(context);
-    bool isSet = controlCode == IOCTL_CF_SET;
+    bool isSet = controlCode == SET_CODE;
+    if (!isSet && controlCode != INTERROGATE_CODE) {
+        breach(f, "a control code other than 0x80012114 and 0x80012118");
+        return IO_REFUSED;
+    }
     f->calls.push_back(isSet ? "set" : "interrogate");
+    if (bufferSize != (isSet ? SET_SIZE : INTERROGATE_SIZE)) {
+        breach(f, "a request of other than 53 (set) or 60 (interrogate) bytes");
+        return IO_REFUSED;
+    }
     if (f->openDevices.count(device) == 0 || f->openEvents.count(event) == 0) {
         f->calls.push_back("bad-handle");
         return IO_REFUSED;
     }
-    std::vector<uint8_t> sent(buffer, buffer + bufferSize);
+    std::deque<FakeAnswer>& answers = isSet ? f->setAnswers : f->interrogationAnswers;
+    (isSet ? f->setRequests : f->interrogationRequests).emplace_back(buffer, buffer + bufferSize);
     FakeAnswer answer;
-    if (isSet) {
-        f->setRequests.push_back(sent);
-        if (!f->setAnswers.empty()) {
-            answer = f->setAnswers.front();
-            f->setAnswers.pop_front();
-        }
-    } else {
-        f->interrogationRequests.push_back(sent);
-        answer.start = IO_REFUSED;
-        if (!f->interrogationAnswers.empty()) {
-            answer = f->interrogationAnswers.front();
-            f->interrogationAnswers.pop_front();
-        }
+    answer.start = isSet ? IO_COMPLETED : IO_REFUSED;
+    if (!answers.empty()) {
+        answer = std::move(answers.front());
+        answers.pop_front();
     }
     if (answer.start == IO_COMPLETED) {
         complete(buffer, bufferSize, answer);
         *bytesReturned = answer.bytesReturned;
     } else if (answer.start == IO_PENDING) {
         f->pendingBuffer = buffer;
-        f->pendingAnswer = answer;
+        f->pendingSize = bufferSize;
+        f->pendingCode = controlCode;
+        f->pendingAnswer = std::move(answer);
     }
     return answer.start;
 }
@@ -141,21 +176,25 @@ bool waitForRequest(void* context, PlatformHandle, uint32_t controlCode, uint32_
     FakePlatform* f = self(context);
     f->calls.push_back("wait");
     ++f->waits;
+    if (f->pendingBuffer != nullptr && controlCode != f->pendingCode) {
+        breach(f, "waited with a control code other than the pending request's");
+    }
     if (f->pendingBuffer == nullptr || f->pendingAnswer.waitFails) {
         return false;
     }
-    uint32_t size =
-        controlCode == IOCTL_CF_SET ? FORWARDING_REQUEST_SIZE : INTERROGATION_RECORD_SIZE;
-    complete(f->pendingBuffer, size, f->pendingAnswer);
+    complete(f->pendingBuffer, f->pendingSize, f->pendingAnswer);
     *bytes = f->pendingAnswer.bytesReturned;
     f->pendingBuffer = nullptr;
     return true;
 }
 
-void cancelRequest(void* context, PlatformHandle, uint32_t) {
+void cancelRequest(void* context, PlatformHandle, uint32_t controlCode) {
     FakePlatform* f = self(context);
     f->calls.push_back("cancel");
     ++f->cancels;
+    if (controlCode != SET_CODE && controlCode != INTERROGATE_CODE) {
+        breach(f, "cancelled with a control code other than 0x80012114 and 0x80012118");
+    }
     f->pendingBuffer = nullptr; // the request has ended: it writes nothing more
 }
 
@@ -169,29 +208,60 @@ void closeHandle(void* context, PlatformHandle handle) {
 
 } // namespace
 
+std::string_view FakeStatusList::operator[](size_t index) const {
+    const Slot& slot = slots[(first + index) % CAPACITY];
+    return std::string_view(slot.text, slot.length);
+}
+
+void FakeStatusList::push_back(std::string_view line) {
+    if (count == CAPACITY) {
+        pop_front();
+        ++lost;
+    }
+    Slot& slot = slots[(first + count) % CAPACITY];
+    slot.length = static_cast<uint16_t>(line.size() < LINE_KEPT ? line.size() : LINE_KEPT);
+    std::memcpy(slot.text, line.data(), slot.length);
+    ++count;
+}
+
+void FakeStatusList::pop_front() {
+    first = (first + 1) % CAPACITY;
+    --count;
+}
+
+bool operator==(const std::vector<std::string>& expected, const FakeStatusList& lines) {
+    if (expected.size() != lines.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] != lines[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintTo(const FakeStatusList& lines, std::ostream* out) {
+    *out << lines.size() << " lines:";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        *out << "\n  \"" << lines[i] << '"';
+    }
+}
+
 Platform FakePlatform::platform() {
-    Platform p;
-    p.context = this;
-    p.readNumberField = readNumberField;
-    p.countStatusLines = countStatusLines;
-    p.deleteFirstStatusLine = deleteFirstStatusLine;
-    p.appendStatusLine = appendStatusLine;
-    p.checkRadioButton = checkRadioButton;
-    p.armTimer = armTimer;
-    p.killTimer = killTimer;
-    p.openDevice = openDevice;
-    p.createEvent = createEvent;
-    p.deviceControl = deviceControl;
-    p.waitForRequest = waitForRequest;
-    p.cancelRequest = cancelRequest;
-    p.closeHandle = closeHandle;
-    return p;
+    return Platform{this,
+                    // the dialog
+                    readNumberField, countStatusLines, deleteFirstStatusLine, appendStatusLine,
+                    checkRadioButton, armTimer, killTimer,
+                    // the device
+                    openDevice, createEvent, deviceControl, waitForRequest, cancelRequest,
+                    closeHandle};
 }
 
 std::vector<std::string> linesFrom(const FakePlatform& fake, size_t first) {
-    if (first >= fake.lines.size()) {
-        return {};
+    std::vector<std::string> lines;
+    for (size_t i = first; i < fake.lines.size(); ++i) {
+        lines.emplace_back(fake.lines[i]);
     }
-    return std::vector<std::string>(fake.lines.begin() + static_cast<long>(first),
-                                    fake.lines.end());
+    return lines;
 }

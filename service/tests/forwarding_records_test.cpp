@@ -27,9 +27,10 @@ ForwardingRequest answered(uint8_t low, uint8_t high) {
 
 TEST(ForwardingRequestBytes, BusyActivationOfTheExampleNumbers) {
     ForwardingRequest r;
+    ASSERT_EQ(53u, sizeof r.bytes);
     std::memset(r.bytes, 0xEE, sizeof r.bytes);
     forwardingRequestBuild(&r, 0x01, "821", "739");
-    uint8_t expected[FORWARDING_REQUEST_SIZE] = {};
+    uint8_t expected[53] = {};
     expected[0] = 0x01;
     std::memcpy(expected + 1, "821", 4);
     std::memcpy(expected + 27, "739", 4);
@@ -95,9 +96,10 @@ TEST(CodeTables, BasicServiceTextAtItsEdges) {
 
 TEST(InterrogationRecordBytes, NumberAtOffsetZeroAndZeroAfterIt) {
     InterrogationRecord rec;
+    ASSERT_EQ(60u, sizeof rec.bytes);
     std::memset(rec.bytes, 0xEE, sizeof rec.bytes);
     interrogationRecordBuild(&rec, "821");
-    uint8_t expected[INTERROGATION_RECORD_SIZE] = {'8', '2', '1'};
+    uint8_t expected[60] = {'8', '2', '1'};
     EXPECT_EQ(0, std::memcmp(expected, rec.bytes, sizeof expected));
 }
 

@@ -25,7 +25,7 @@ FakeAnswer finished() {
 
 std::vector<uint8_t> entry(uint8_t procedure, uint8_t service, const char* served,
                            const char* forwardedTo) {
-    std::vector<uint8_t> e(FORWARDING_ENTRY_SIZE, 0);
+    std::vector<uint8_t> e(54, 0);
     e[0] = procedure;
     e[1] = service;
     std::memcpy(e.data() + 2, served, std::strlen(served) + 1);
@@ -33,9 +33,9 @@ std::vector<uint8_t> entry(uint8_t procedure, uint8_t service, const char* serve
     return e;
 }
 
-const std::vector<std::string> BLOCK_821_739 = {"---------------------------------",
-                                                "CF by Busy (Speech)", "From: 821", "To:   739",
-                                                "---------------------------------"};
+const char REPORT_LINE[] = "---------------------------------";
+const std::vector<std::string> BLOCK_821_739 = {REPORT_LINE, "CF by Busy (Speech)", "From: 821",
+                                                "To:   739", REPORT_LINE};
 
 } // namespace
 
@@ -46,9 +46,23 @@ TEST_F(Poller, FirstPollFinishingAtOnceArmsNoTimer) {
     EXPECT_EQ(0, fake.armCalls);
     EXPECT_FALSE(session.poller.pollTimerArmed);
     ASSERT_EQ(1u, fake.interrogationRequests.size());
-    std::vector<uint8_t> expected(INTERROGATION_RECORD_SIZE, 0);
+    std::vector<uint8_t> expected(60, 0);
     std::memcpy(expected.data(), "821", 3);
     EXPECT_EQ(expected, fake.interrogationRequests[0]);
+}
+
+TEST_F(Poller, ATwentyFiveDigitNumberIsSentWholeAndReportedWhole) {
+    const std::string digits = "1234567890123456789012345";
+    numbers(digits, "");
+    fake.interrogationAnswers = {bytes(54, entry(2, 3, digits.c_str(), digits.c_str()))};
+    interrogationPollerPoll(&session);
+    std::vector<uint8_t> expected(60, 0);
+    std::memcpy(expected.data(), digits.data(), 25);
+    ASSERT_EQ(1u, fake.interrogationRequests.size());
+    EXPECT_EQ(expected, fake.interrogationRequests[0]);
+    EXPECT_EQ((std::vector<std::string>{REPORT_LINE, "CF by No reply (3.1KHz Audio)",
+                                        "From: " + digits, "To:   " + digits, REPORT_LINE}),
+              fake.lines);
 }
 
 TEST_F(Poller, NothingYetLogsNothingAndArmsTheTimerOnce) {
@@ -146,7 +160,7 @@ TEST_F(Poller, ATimerThatCannotBeArmedIsTriedAgainOnTheNextPoll) {
 
 TEST_F(Poller, AnyBytesInTheEntryKeepEveryLineBounded) {
     numbers("821", "");
-    std::vector<uint8_t> garbage(INTERROGATION_RECORD_SIZE);
+    std::vector<uint8_t> garbage(60);
     for (size_t i = 0; i < garbage.size(); ++i) {
         garbage[i] = static_cast<uint8_t>(0x80 + i); // no zero anywhere
     }

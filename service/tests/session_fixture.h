@@ -15,6 +15,8 @@ struct SessionTest : ::testing::Test {
         forwardingSessionInit(&session, &platform);
     }
 
+    void TearDown() override { EXPECT_EQ(0, fake.breaches) << fake.lastBreach; }
+
     void numbers(const std::string& served, const std::string& forwardedTo) {
         fake.servedUserNumber = served;
         fake.forwardedToNumber = forwardedTo;

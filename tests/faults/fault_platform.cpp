@@ -76,7 +76,7 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
                       uint32_t bufferSize, PlatformHandle event, uint32_t* bytesReturned) {
     FaultPlatform* f = self(context);
     const Platform& in = f->inner;
-    bool isSet = controlCode == IOCTL_CF_SET;
+    bool isSet = controlCode == 0x80012114; // set forwarding
     if (!strikes(f, isSet ? OPERATION_SET : OPERATION_INTERROGATE)) {
         return in.deviceControl(in.context, device, controlCode, buffer, bufferSize, event,
                                 bytesReturned);
@@ -210,20 +210,11 @@ std::vector<FaultKind> faultsFor(FaultOperation operation) {
 
 Platform FaultPlatform::platform(const Platform& wrapped) {
     inner = wrapped;
-    Platform p;
-    p.context = this;
-    p.readNumberField = readNumberField;
-    p.countStatusLines = countStatusLines;
-    p.deleteFirstStatusLine = deleteFirstStatusLine;
-    p.appendStatusLine = appendStatusLine;
-    p.checkRadioButton = checkRadioButton;
-    p.armTimer = armTimer;
-    p.killTimer = killTimer;
-    p.openDevice = openDevice;
-    p.createEvent = createEvent;
-    p.deviceControl = deviceControl;
-    p.waitForRequest = waitForRequest;
-    p.cancelRequest = cancelRequest;
-    p.closeHandle = closeHandle;
-    return p;
+    return Platform{this,
+                    // the dialog: passed through
+                    readNumberField, countStatusLines, deleteFirstStatusLine, appendStatusLine,
+                    checkRadioButton, armTimer, killTimer,
+                    // the device: counted, and failed at the chosen one
+                    openDevice, createEvent, deviceControl, waitForRequest, cancelRequest,
+                    closeHandle};
 }

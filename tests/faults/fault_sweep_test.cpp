@@ -16,13 +16,19 @@
 #include "command_routing.h"
 #include "fake_platform.h"
 #include "fault_platform.h"
-#include "forwarding_commands.h"
 #include "forwarding_session.h"
-#include "interrogation_poller.h"
-#include "command_ids.h"
 #include "session_invariants.h"
 
 namespace {
+
+// The dialog's commands and lines, as the user knows them.
+constexpr uint32_t CANCEL = 2, BUSY = 1021, NO_REPLY = 1022, DEACTIVATE = 1031, ACTIVATE = 1032,
+                   CHECK = 1033;
+const char FAILED_TO_OPEN[] = "Failed to Open Driver";
+const char NEED_SERVED[] = "Need to fill Transferd Number!";
+const char NEED_FORWARDED_TO[] = "Need to fill Forward-To Number!";
+const char FINISHED[] = "Interrogation is finished";
+const char TIME_OUT[] = "Interrogation is time-out";
 
 // --- the table ----------------------------------------------------------
 
@@ -78,7 +84,7 @@ FakeAnswer setAnswer(uint16_t code, IoStart start = IO_COMPLETED) {
     FakeAnswer a;
     a.start = start;
     a.writes = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
-    a.bytesReturned = FORWARDING_REQUEST_SIZE;
+    a.bytesReturned = 53;
     return a;
 }
 
@@ -91,13 +97,12 @@ FakeAnswer interrogationBytes(uint32_t count) {
 FakeAnswer interrogationEntry(uint8_t procedure, uint8_t service, const char* served,
                               const char* forwardedTo) {
     FakeAnswer a;
-    a.bytesReturned = FORWARDING_ENTRY_SIZE;
-    a.writes.assign(FORWARDING_ENTRY_SIZE, 0);
-    a.writes[ENTRY_PROCEDURE_OFFSET] = procedure;
-    a.writes[ENTRY_BASIC_SERVICE_OFFSET] = service;
-    std::memcpy(a.writes.data() + ENTRY_SERVED_USER_NUMBER_OFFSET, served, std::strlen(served));
-    std::memcpy(a.writes.data() + ENTRY_FORWARDED_TO_NUMBER_OFFSET, forwardedTo,
-                std::strlen(forwardedTo));
+    a.bytesReturned = 54;
+    a.writes.assign(54, 0);
+    a.writes[0] = procedure;
+    a.writes[1] = service;
+    std::memcpy(a.writes.data() + 2, served, std::strlen(served));
+    std::memcpy(a.writes.data() + 28, forwardedTo, std::strlen(forwardedTo));
     return a;
 }
 
@@ -135,32 +140,31 @@ std::vector<Sequence> sequences() {
     return {
         {"activate answered at once",
          [](FakePlatform& f) { f.setAnswers = {setAnswer(0)}; },
-         {fields("821", "739"), press(IDC_ACTIVATE)},
+         {fields("821", "739"), press(ACTIVATE)},
          {"Activation is successful"}},
         {"activate answered later",
          [](FakePlatform& f) { f.setAnswers = {setAnswer(0, IO_PENDING)}; },
-         {fields("821", "739"), press(IDC_ACTIVATE)},
+         {fields("821", "739"), press(ACTIVATE)},
          {"Activation is successful"}},
         {"busy, deactivate, network refuses",
          [](FakePlatform& f) { f.setAnswers = {setAnswer(0x3301, IO_PENDING)}; },
-         {fields("821", "739"), press(IDC_BUSY), press(IDC_DEACTIVATE)},
+         {fields("821", "739"), press(BUSY), press(DEACTIVATE)},
          {"Deactivation is failed (3301)"}},
         {"no reply, activate twice",
          [](FakePlatform& f) {
-             f.setAnswers = {setAnswer(RESULT_CODE_TIME_OUT), setAnswer(0, IO_PENDING)};
+             f.setAnswers = {setAnswer(0x3303), setAnswer(0, IO_PENDING)};
          },
-         {fields("821", "739"), press(IDC_NO_REPLY), press(IDC_ACTIVATE), press(IDC_ACTIVATE)},
+         {fields("821", "739"), press(NO_REPLY), press(ACTIVATE), press(ACTIVATE)},
          {"Activation is time out", "Activation is successful"}},
         {"missing numbers",
          [](FakePlatform&) {},
-         {fields("", ""), press(IDC_ACTIVATE), fields("821", ""), press(IDC_DEACTIVATE),
-          fields("", "739"), press(IDC_CHECK_CURRENT_SETTING)},
-         {TEXT_NEED_SERVED_USER_NUMBER, TEXT_NEED_FORWARDED_TO_NUMBER,
-          TEXT_NEED_SERVED_USER_NUMBER}},
+         {fields("", ""), press(ACTIVATE), fields("821", ""), press(DEACTIVATE), fields("", "739"),
+          press(CHECK)},
+         {NEED_SERVED, NEED_FORWARDED_TO, NEED_SERVED}},
         {"poll until finished, nothing found",
          [](FakePlatform& f) { f.interrogationAnswers = {interrogationFinished()}; },
          {fields("821", ""), pollUntilDone()},
-         {TEXT_INTERROGATION_FINISHED}},
+         {FINISHED}},
         {"poll with entries",
          [](FakePlatform& f) {
              f.interrogationAnswers = {
@@ -169,23 +173,22 @@ std::vector<Sequence> sequences() {
                  interrogationFinished()};
          },
          {fields("821", ""), pollUntilDone()},
-         join({busySpeech, noReplyData, {TEXT_INTERROGATION_FINISHED}})},
+         join({busySpeech, noReplyData, {FINISHED}})},
         {"poll ends in a time-out",
          [](FakePlatform& f) {
              f.interrogationAnswers = {interrogationEntry(1, 1, "821", "739"),
                                        interrogationBytes(1)};
          },
          {fields("821", ""), pollUntilDone()},
-         join({busySpeech, {TEXT_INTERROGATION_TIME_OUT}})},
+         join({busySpeech, {TIME_OUT}})},
         {"button pressed again while polling",
          [](FakePlatform& f) {
              f.interrogationAnswers = {interrogationBytes(0),
                                        interrogationEntry(1, 1, "821", "739"),
                                        interrogationBytes(0), interrogationFinished()};
          },
-         {fields("821", ""), press(IDC_CHECK_CURRENT_SETTING), press(IDC_CHECK_CURRENT_SETTING),
-          tick(), tick(), tick()},
-         join({busySpeech, {TEXT_INTERROGATION_FINISHED}})},
+         {fields("821", ""), press(CHECK), press(CHECK), tick(), tick(), tick()},
+         join({busySpeech, {FINISHED}})},
         {"activations between poll ticks",
          [](FakePlatform& f) {
              f.setAnswers = {setAnswer(0, IO_PENDING), setAnswer(0), setAnswer(0x00ab, IO_PENDING)};
@@ -193,12 +196,11 @@ std::vector<Sequence> sequences() {
                                        interrogationEntry(1, 1, "821", "739"),
                                        interrogationFinished()};
          },
-         {fields("821", "739"), press(IDC_CHECK_CURRENT_SETTING), press(IDC_ACTIVATE), tick(),
-          press(IDC_BUSY), press(IDC_DEACTIVATE), tick(), press(IDC_ACTIVATE)},
+         {fields("821", "739"), press(CHECK), press(ACTIVATE), tick(), press(BUSY),
+          press(DEACTIVATE), tick(), press(ACTIVATE)},
          join({{"Activation is successful"},
                busySpeech,
-               {"Deactivation is successful", TEXT_INTERROGATION_FINISHED,
-                "Activation is failed (00ab)"}})},
+               {"Deactivation is successful", FINISHED, "Activation is failed (00ab)"}})},
         {"full list",
          [](FakePlatform& f) {
              f.setAnswers = {setAnswer(0)};
@@ -206,27 +208,23 @@ std::vector<Sequence> sequences() {
                                        interrogationEntry(2, 2, "821", "5550100"),
                                        interrogationFinished()};
          },
-         {fillLog(300), fields("821", "739"), press(IDC_ACTIVATE), pollUntilDone()},
-         join({{"Activation is successful"},
-               busySpeech,
-               noReplyData,
-               {TEXT_INTERROGATION_FINISHED}})},
+         {fillLog(300), fields("821", "739"), press(ACTIVATE), pollUntilDone()},
+         join({{"Activation is successful"}, busySpeech, noReplyData, {FINISHED}})},
         {"field emptied while polling",
          [](FakePlatform& f) {
              f.interrogationAnswers = {interrogationBytes(0),
                                        interrogationEntry(1, 1, "821", "739"),
                                        interrogationFinished()};
          },
-         {fields("821", ""), press(IDC_CHECK_CURRENT_SETTING), fields("", ""), tick(),
-          fields("821", ""), tick(), tick()},
-         join({{TEXT_NEED_SERVED_USER_NUMBER}, busySpeech, {TEXT_INTERROGATION_FINISHED}})},
+         {fields("821", ""), press(CHECK), fields("", ""), tick(), fields("821", ""), tick(),
+          tick()},
+         join({{NEED_SERVED}, busySpeech, {FINISHED}})},
         {"driver gone while polling",
          [](FakePlatform& f) {
              f.interrogationAnswers = {interrogationBytes(0), interrogationFinished()};
          },
-         {fields("821", ""), press(IDC_CHECK_CURRENT_SETTING), driver(false), tick(), driver(true),
-          tick()},
-         {TEXT_FAILED_TO_OPEN_DRIVER, TEXT_INTERROGATION_FINISHED}},
+         {fields("821", ""), press(CHECK), driver(false), tick(), driver(true), tick()},
+         {FAILED_TO_OPEN, FINISHED}},
     };
 }
 
@@ -256,7 +254,7 @@ struct SweepRun {
         for (const Step& step : sequence.steps) {
             perform(step);
         }
-        commandRoutingDispatch(&session, COMMAND_CANCEL);
+        commandRoutingDispatch(&session, CANCEL);
         if (!fake.openDevices.empty() || !fake.openEvents.empty()) {
             violations.push_back("handles left open after the dialog ended");
         }
@@ -277,13 +275,13 @@ struct SweepRun {
         case STEP_TICK:
             // The platform delivers ticks only while the timer runs.
             if (fake.timerArmed) {
-                dispatch(IDC_CHECK_CURRENT_SETTING);
+                dispatch(CHECK);
             }
             break;
         case STEP_POLL_UNTIL_DONE:
-            dispatch(IDC_CHECK_CURRENT_SETTING);
+            dispatch(CHECK);
             for (int ticks = 0; fake.timerArmed && ticks < 50; ++ticks) {
-                dispatch(IDC_CHECK_CURRENT_SETTING);
+                dispatch(CHECK);
             }
             if (fake.timerArmed) {
                 violations.push_back("polling did not end");
@@ -308,10 +306,10 @@ struct SweepRun {
         Dispatch d{command, appendedLines(fake, watch), faults.fired && !firedBefore};
         std::string where = "command " + std::to_string(command) + " (#" +
                             std::to_string(dispatches.size()) + "): ";
-        for (const std::string& problem :
+        for (const char* problem :
              {checkBetweenCommands(fake, session), checkCommandLines(command, fake, watch),
-              std::string(faults.holding ? "a request held by the driver was left running" : "")}) {
-            if (!problem.empty()) {
+              faults.holding ? "a request held by the driver was left running" : nullptr}) {
+            if (problem != nullptr) {
                 violations.push_back(where + problem);
             }
         }
@@ -324,15 +322,14 @@ struct SweepRun {
     // The lines the system owes for the fault, where they do not depend on
     // what the device would have answered.
     void checkOwed(const Dispatch& d, bool timerBefore, const std::string& where) {
-        bool poll = d.command == IDC_CHECK_CURRENT_SETTING;
-        std::string failedLine = poll ? TEXT_INTERROGATION_FINISHED
-                                 : d.command == IDC_ACTIVATE
-                                     ? std::string(TEXT_ACTIVATION_IS) + "failed"
-                                     : std::string(TEXT_DEACTIVATION_IS) + "failed";
+        bool poll = d.command == CHECK;
+        std::string failedLine = poll                    ? FINISHED
+                                 : d.command == ACTIVATE ? "Activation is failed"
+                                                         : "Deactivation is failed";
         std::vector<std::string> owed;
         switch (faults.kind) {
         case FAULT_OPEN_FAILS:
-            owed = {TEXT_FAILED_TO_OPEN_DRIVER};
+            owed = {FAILED_TO_OPEN};
             if (session.channel.driverHandle != PLATFORM_NO_HANDLE || !fake.openDevices.empty()) {
                 violations.push_back(where + "a failed open left a handle behind");
             }

@@ -1,27 +1,42 @@
 #include "session_invariants.h"
 
-#include <algorithm>
-
-#include "command_routing.h"
-#include "forwarding_commands.h"
-#include "interrogation_poller.h"
-#include "command_ids.h"
+#include <string_view>
 
 namespace {
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+using std::string_view;
+
+constexpr uint32_t DEACTIVATE = 1031;
+constexpr uint32_t ACTIVATE = 1032;
+constexpr uint32_t CHECK_CURRENT_SETTING = 1033;
+constexpr size_t STATUS_LOG_LIMIT_LINES = 256;
+constexpr size_t NUMBER_FIELD_BYTES = 26;
+
+constexpr string_view FAILED_TO_OPEN = "Failed to Open Driver";
+constexpr string_view NEED_SERVED = "Need to fill Transferd Number!";
+constexpr string_view NEED_FORWARDED_TO = "Need to fill Forward-To Number!";
+constexpr string_view FINISHED = "Interrogation is finished";
+constexpr string_view TIME_OUT = "Interrogation is time-out";
+constexpr string_view SEPARATOR = "---------------------------------";
+
+// Takes prefix off the front of text; false when text does not start with it.
+bool take(string_view& text, string_view prefix) {
+    if (text.substr(0, prefix.size()) != prefix) {
+        return false;
+    }
+    text.remove_prefix(prefix.size());
+    return true;
 }
 
-bool isOutcome(const std::string& text) {
+bool isOutcome(string_view text) {
     if (text == "successful" || text == "time out" || text == "failed") {
         return true;
     }
     // "failed (xxxx)": exactly four lower-case hexadecimal digits.
-    if (text.size() != 13 || !startsWith(text, "failed (") || text[12] != ')') {
+    if (text.size() != 13 || !take(text, "failed (") || text[4] != ')') {
         return false;
     }
-    for (size_t i = 8; i < 12; ++i) {
+    for (size_t i = 0; i < 4; ++i) {
         char c = text[i];
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
             return false;
@@ -30,16 +45,14 @@ bool isOutcome(const std::string& text) {
     return true;
 }
 
-bool isProcedureAndService(const std::string& text) {
-    static const char* const procedures[] = {"Immediately", "Busy", "No reply"};
-    static const char* const services[] = {" (Speech)",         " (Data call)",
-                                           " (3.1KHz Audio)",   " (3.1KHz Telephony)",
-                                           " (7KHz Telephony)", " (All Services)"};
-    for (const char* procedure : procedures) {
-        for (const char* service : services) {
-            if (text == std::string(procedure) + service) {
-                return true;
-            }
+bool isProcedureAndService(string_view text) {
+    if (!take(text, "Immediately") && !take(text, "Busy") && !take(text, "No reply")) {
+        return false;
+    }
+    for (string_view service : {" (Speech)", " (Data call)", " (3.1KHz Audio)",
+                                " (3.1KHz Telephony)", " (7KHz Telephony)", " (All Services)"}) {
+        if (text == service) {
+            return true;
         }
     }
     return false;
@@ -47,58 +60,62 @@ bool isProcedureAndService(const std::string& text) {
 
 // A number as shown in a report: whatever the driver put in its 26-byte
 // field, cut at the terminator or at the field's end.
-bool isReportedNumber(const std::string& line, const std::string& prefix) {
-    return startsWith(line, prefix) && line.size() - prefix.size() <= NUMBER_FIELD_SIZE;
+bool isReportedNumber(string_view line, string_view prefix) {
+    return take(line, prefix) && line.size() <= NUMBER_FIELD_BYTES;
 }
 
-std::string checkForwardingLine(uint32_t command, const std::string& line) {
+const char* checkForwardingLine(uint32_t command, string_view line) {
     if (line.size() > OUTCOME_LINE_MAX) {
         return "outcome line longer than its buffer";
     }
-    if (line == TEXT_FAILED_TO_OPEN_DRIVER || line == TEXT_NEED_SERVED_USER_NUMBER ||
-        line == TEXT_NEED_FORWARDED_TO_NUMBER) {
-        return "";
+    if (line == FAILED_TO_OPEN || line == NEED_SERVED || line == NEED_FORWARDED_TO) {
+        return nullptr;
     }
-    std::string prefix = command == IDC_ACTIVATE ? TEXT_ACTIVATION_IS : TEXT_DEACTIVATION_IS;
-    if (!startsWith(line, prefix) || !isOutcome(line.substr(prefix.size()))) {
-        return "unexpected outcome line '" + line + "'";
+    string_view prefix = command == ACTIVATE ? "Activation is " : "Deactivation is ";
+    if (!take(line, prefix) || !isOutcome(line)) {
+        return "unexpected outcome line";
     }
-    return "";
+    return nullptr;
 }
 
-std::string checkPollLines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        if (line.size() > REPORT_LINE_MAX) {
-            return "poll line longer than its buffer: '" + line + "'";
+const char* checkPollLines(const FakeStatusList& list, size_t first) {
+    size_t count = list.size() - first;
+    for (size_t i = first; i < list.size(); ++i) {
+        if (list[i].size() > REPORT_LINE_MAX) {
+            return "poll line longer than its buffer";
         }
     }
-    if (lines.empty()) {
-        return "";
+    if (count == 0) {
+        return nullptr;
     }
-    if (lines.size() == 1) {
-        const std::string& line = lines[0];
-        if (line == TEXT_FAILED_TO_OPEN_DRIVER || line == TEXT_NEED_SERVED_USER_NUMBER ||
-            line == TEXT_INTERROGATION_FINISHED || line == TEXT_INTERROGATION_TIME_OUT) {
-            return "";
+    if (count == 1) {
+        string_view line = list[first];
+        if (line == FAILED_TO_OPEN || line == NEED_SERVED || line == FINISHED || line == TIME_OUT) {
+            return nullptr;
         }
-        return "unexpected poll line '" + line + "'";
+        return "unexpected poll line";
     }
-    if (lines.size() == 5 && lines[0] == REPORT_SEPARATOR && lines[4] == REPORT_SEPARATOR &&
-        startsWith(lines[1], "CF by ") && isProcedureAndService(lines[1].substr(6)) &&
-        isReportedNumber(lines[2], "From: ") && isReportedNumber(lines[3], "To:   ")) {
-        return "";
+    string_view cfBy = list[first + 1];
+    if (count == 5 && list[first] == SEPARATOR && list[first + 4] == SEPARATOR &&
+        take(cfBy, "CF by ") && isProcedureAndService(cfBy) &&
+        isReportedNumber(list[first + 2], "From: ") &&
+        isReportedNumber(list[first + 3], "To:   ")) {
+        return nullptr;
     }
-    return "poll appended " + std::to_string(lines.size()) + " lines that are no report block";
+    return "poll appended lines that are no report block";
 }
 
 } // namespace
 
-std::string checkBetweenCommands(const FakePlatform& fake, const ForwardingSession& session) {
+const char* checkBetweenCommands(const FakePlatform& fake, const ForwardingSession& session) {
+    if (fake.breaches != 0) {
+        return fake.lastBreach;
+    }
     if (!fake.openEvents.empty()) {
-        return std::to_string(fake.openEvents.size()) + " event(s) left open";
+        return "event(s) left open";
     }
     if (fake.openDevices.size() > 1) {
-        return std::to_string(fake.openDevices.size()) + " device handles open";
+        return "more than one device handle open";
     }
     PlatformHandle slot = session.channel.driverHandle;
     if (fake.openDevices.size() == 1 && fake.openDevices.count(slot) == 0) {
@@ -117,53 +134,50 @@ std::string checkBetweenCommands(const FakePlatform& fake, const ForwardingSessi
     if (fake.closesOfUnknownHandles != 0) {
         return "a handle was closed that was not open";
     }
-    return "";
+    return nullptr;
 }
 
 CommandWatch watchCommand(const FakePlatform& fake) {
-    CommandWatch watch;
-    watch.appendsBefore =
-        static_cast<size_t>(std::count(fake.calls.begin(), fake.calls.end(), "append"));
-    watch.linesBefore = fake.lines.size();
-    return watch;
+    return CommandWatch{fake.appends, fake.lines.size()};
+}
+
+size_t firstAppended(const FakePlatform& fake, const CommandWatch& watch) {
+    size_t added = fake.appends - watch.appendsBefore;
+    // More appends than lines only when lines were deleted after appending.
+    return added < fake.lines.size() ? fake.lines.size() - added : 0;
 }
 
 std::vector<std::string> appendedLines(const FakePlatform& fake, const CommandWatch& watch) {
-    size_t appends =
-        static_cast<size_t>(std::count(fake.calls.begin(), fake.calls.end(), "append"));
-    size_t added = appends - watch.appendsBefore;
-    if (added > fake.lines.size()) {
-        added = fake.lines.size(); // cannot happen unless lines were deleted after appending
-    }
-    return std::vector<std::string>(fake.lines.end() - static_cast<long>(added), fake.lines.end());
+    return linesFrom(fake, firstAppended(fake, watch));
 }
 
-std::string checkCommandLines(uint32_t commandWord, const FakePlatform& fake,
+const char* checkCommandLines(uint32_t commandWord, const FakePlatform& fake,
                               const CommandWatch& watch) {
     uint32_t command = commandWord & 0xFFFFu;
-    std::vector<std::string> lines = appendedLines(fake, watch);
-    bool trims = command == IDC_ACTIVATE || command == IDC_DEACTIVATE ||
-                 command == IDC_CHECK_CURRENT_SETTING;
-    if (!trims) {
-        if (!lines.empty() || fake.lines.size() != watch.linesBefore) {
-            return "command " + std::to_string(command) + " changed the status list";
+    size_t first = firstAppended(fake, watch);
+    size_t count = fake.lines.size() - first;
+    if (command != ACTIVATE && command != DEACTIVATE && command != CHECK_CURRENT_SETTING) {
+        if (count != 0 || fake.lines.size() != watch.linesBefore) {
+            return "a command other than the three buttons changed the status list";
         }
-        return "";
+        return nullptr;
+    }
+    if (fake.lines.lost != 0) {
+        return "the status list grew past any bound";
     }
     // Room is made before the first line, and a block makes room again; so
     // whatever the list held, at most 255 lines come before the new ones.
-    if (fake.lines.size() - lines.size() >= static_cast<size_t>(STATUS_LOG_LIMIT)) {
-        return "no room made: " + std::to_string(fake.lines.size() - lines.size()) +
-               " lines before the command's own";
+    if (first >= STATUS_LOG_LIMIT_LINES) {
+        return "no room made before the command's own lines";
     }
     if (fake.lines.size() > STATUS_LINES_AFTER_COMMAND_MAX) {
-        return "status list holds " + std::to_string(fake.lines.size()) + " lines";
+        return "the status list holds more than 260 lines";
     }
-    if (command == IDC_CHECK_CURRENT_SETTING) {
-        return checkPollLines(lines);
+    if (command == CHECK_CURRENT_SETTING) {
+        return checkPollLines(fake.lines, first);
     }
-    if (lines.size() != 1) {
-        return "forwarding command appended " + std::to_string(lines.size()) + " lines";
+    if (count != 1) {
+        return "a forwarding command appended other than one line";
     }
-    return checkForwardingLine(command, lines[0]);
+    return checkForwardingLine(command, fake.lines[first]);
 }
