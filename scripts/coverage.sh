@@ -4,7 +4,8 @@
 # Fails under 95% of lines or 90% of branches. Branches that only exception
 # unwinding or the compiler's own unreachable code can take are left out:
 # the core throws nothing.
-#   Report: build/coverage/report/summary.txt and build/coverage/report/index.html
+#   Report: <build>/report/summary.txt and <build>/report/index.html
+# Environment: CFS_COVERAGE_BUILD, the build directory (default build/coverage).
 set -euo pipefail
 
 LINE_FLOOR=95
@@ -12,24 +13,25 @@ BRANCH_FLOOR=90
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+build="${CFS_COVERAGE_BUILD:-build/coverage}"
 
-cmake --preset coverage >/dev/null
-cmake --build --preset coverage >/dev/null
+cmake --preset coverage -B "$build" >/dev/null
+cmake --build "$build" >/dev/null
 # Counts from an earlier run would inflate this one.
-find build/coverage -name '*.gcda' -delete
-ctest --preset coverage >build/coverage/ctest.log 2>&1 || {
-  tail -n 30 build/coverage/ctest.log >&2
+find "$build" -name '*.gcda' -delete
+ctest --test-dir "$build" --output-on-failure >"$build/ctest.log" 2>&1 || {
+  tail -n 30 "$build/ctest.log" >&2
   echo "coverage: the tests failed" >&2
   exit 1
 }
 
-report=build/coverage/report
+report="$build/report"
 rm -rf "$report"
 mkdir -p "$report"
 tracefile="$report/coverage.json"
 gcovr --root . --filter 'service/[^/]+\.cpp$' \
   --exclude-throw-branches --exclude-unreachable-branches \
-  --json "$tracefile" build/coverage/service
+  --json "$tracefile" "$build/service"
 gcovr --root . --add-tracefile "$tracefile" --txt "$report/summary.txt"
 gcovr --root . --add-tracefile "$tracefile" --branches --txt "$report/branches.txt"
 gcovr --root . --add-tracefile "$tracefile" --html-details "$report/index.html"

@@ -14,20 +14,23 @@
 //   6 the dialog ends and a new one starts
 //   7 the fields from a small table, chosen by the next byte
 #include <cstdint>
-#include <string>
+#include <deque>
 
 #include "command_routing.h"
 #include "fake_platform.h"
 #include "forwarding_session.h"
 #include "fuzz_input.h"
-#include "command_ids.h"
 #include "session_invariants.h"
 
 namespace {
 
-FakeAnswer readAnswer(FuzzInput& in, FakePlatform& fake) {
+// The dialog's commands, as its template numbers them.
+constexpr uint32_t CANCEL = 2, IMMEDIATELY = 1020, DEACTIVATE = 1031, ACTIVATE = 1032, CHECK = 1033;
+
+// The only answer of the step's request.
+void readAnswer(FuzzInput& in, FakePlatform& fake, std::deque<FakeAnswer>& answers) {
     uint8_t flags = in.byte();
-    FakeAnswer answer;
+    FakeAnswer& answer = answers.emplace_back();
     switch (flags & 3) {
     case 1:
         answer.start = IO_PENDING;
@@ -43,9 +46,8 @@ FakeAnswer readAnswer(FuzzInput& in, FakePlatform& fake) {
     fake.eventCreationFails = (flags & 8) != 0;
     fake.driverPresent = (flags & 16) == 0;
     answer.bytesReturned = in.u32();
-    std::string written = in.bytes(in.byte());
+    std::string_view written = in.bytes(in.byte());
     answer.writes.assign(written.begin(), written.end());
-    return answer;
 }
 
 void startDialog(ForwardingSession* session, FakePlatform& fake) {
@@ -62,7 +64,7 @@ void dispatch(ForwardingSession* session, FakePlatform& fake, uint32_t command) 
 }
 
 void endDialog(ForwardingSession* session, FakePlatform& fake) {
-    commandRoutingDispatch(session, COMMAND_CANCEL);
+    commandRoutingDispatch(session, CANCEL);
     if (!fake.openDevices.empty() || !fake.openEvents.empty()) {
         violated("handles left open after the dialog ended");
     }
@@ -73,6 +75,9 @@ const char* const NUMBERS[] = {"821", "", "0123456789012345678901234", "739"};
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > FUZZ_INPUT_MAX) {
+        return -1; // not added to the corpus
+    }
     FuzzInput in(data, size);
     FakePlatform fake;
     fake.servedUserNumber = "821";
@@ -85,21 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (op) {
         case 0:
         case 1:
-            fake.setAnswers = {readAnswer(in, fake)};
-            dispatch(&session, fake, op == 0 ? IDC_ACTIVATE : IDC_DEACTIVATE);
+            readAnswer(in, fake, fake.setAnswers);
+            dispatch(&session, fake, op == 0 ? ACTIVATE : DEACTIVATE);
             break;
         case 2:
-            fake.interrogationAnswers = {readAnswer(in, fake)};
-            dispatch(&session, fake, IDC_CHECK_CURRENT_SETTING);
+            readAnswer(in, fake, fake.interrogationAnswers);
+            dispatch(&session, fake, CHECK);
             break;
         case 3:
-            fake.interrogationAnswers = {readAnswer(in, fake)};
+            readAnswer(in, fake, fake.interrogationAnswers);
             if (fake.timerArmed) {
-                dispatch(&session, fake, IDC_CHECK_CURRENT_SETTING);
+                dispatch(&session, fake, CHECK);
             }
             break;
         case 4:
-            dispatch(&session, fake, static_cast<uint32_t>(IDC_IMMEDIATELY + in.byte() % 4));
+            dispatch(&session, fake, IMMEDIATELY + in.byte() % 4u);
             break;
         case 5: {
             // Around the limit is where trimming can go wrong; far beyond it
@@ -112,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         case 6:
             endDialog(&session, fake);
-            fake.timerArmed = false; // the timer goes with the window
+            fake.timerArmed = false; // the timer and the list go with the window
+            fake.lines.clear();
             startDialog(&session, fake);
             break;
         default: {

@@ -5,36 +5,42 @@
 // typed text reaches both the outcome code and the report lines.
 //
 // Input, one step after another:
-//   op % 4 == 0 activate, 1 deactivate, 2 check current setting, 3 radio
-//   button 1020 + (next byte % 4); for 0-2 then the served user number and
-//   the forwarded-to number, each a u16 length and that many bytes; for 2
-//   then a byte choosing the answer: % 3 == 0 an entry, 1 nothing yet,
-//   2 finished.
+//   op % 5 == 0 activate, 1 deactivate, 2 check current setting, 3 radio
+//   button 1020 + (next byte % 4), 4 the list filled with old lines up to
+//   240 + (next byte % 32), so that a short input still meets the limit;
+//   for 0-2 then the served user number and the forwarded-to number, each a
+//   u16 length and that many bytes; for 2 then a byte choosing the answer:
+//   % 3 == 0 an entry, 1 nothing yet, 2 finished.
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_routing.h"
 #include "fake_platform.h"
-#include "forwarding_commands.h"
 #include "forwarding_session.h"
 #include "fuzz_input.h"
-#include "command_ids.h"
 #include "session_invariants.h"
 
 namespace {
 
+// The dialog's commands, as its template numbers them, and the record
+// layouts as the driver knows them.
+constexpr uint32_t CANCEL = 2, IMMEDIATELY = 1020, DEACTIVATE = 1031, ACTIVATE = 1032, CHECK = 1033;
+constexpr size_t NUMBER_MAX = 25, NUMBER_FIELD = 26;
+constexpr size_t SET_SIZE = 53, SET_SERVED_AT = 1, SET_FORWARDED_TO_AT = 27;
+constexpr uint8_t DEACTIVATE_BIT = 0x80;
+
 // What a 25-character, digit-only edit field hands over: the text up to its
 // first zero byte, cut at 25 characters.
-std::string asRead(const std::string& text) {
-    std::string upToZero(text.c_str());
-    return upToZero.substr(0, NUMBER_MAX_LENGTH);
+std::string_view asRead(const std::string& text) {
+    return std::string_view(text.c_str()).substr(0, NUMBER_MAX);
 }
 
 // A number field of a record: the number, its terminator, zeros to the end.
-bool fieldHolds(const std::vector<uint8_t>& record, size_t offset, const std::string& number) {
-    for (size_t i = 0; i < NUMBER_FIELD_SIZE; ++i) {
+bool fieldHolds(const std::vector<uint8_t>& record, size_t offset, std::string_view number) {
+    for (size_t i = 0; i < NUMBER_FIELD; ++i) {
         uint8_t expected = i < number.size() ? static_cast<uint8_t>(number[i]) : 0;
         if (record[offset + i] != expected) {
             return false;
@@ -44,38 +50,35 @@ bool fieldHolds(const std::vector<uint8_t>& record, size_t offset, const std::st
 }
 
 void checkForwarding(uint32_t command, const FakePlatform& fake, size_t requestsBefore,
-                     const std::vector<std::string>& lines, const ForwardingSession& session) {
-    std::string served = asRead(fake.servedUserNumber);
-    std::string forwardedTo = asRead(fake.forwardedToNumber);
-    const char* complaint = served.empty()        ? TEXT_NEED_SERVED_USER_NUMBER
-                            : forwardedTo.empty() ? TEXT_NEED_FORWARDED_TO_NUMBER
+                     size_t firstLine, const ForwardingSession& session) {
+    std::string_view served = asRead(fake.servedUserNumber);
+    std::string_view forwardedTo = asRead(fake.forwardedToNumber);
+    const char* complaint = served.empty()        ? "Need to fill Transferd Number!"
+                            : forwardedTo.empty() ? "Need to fill Forward-To Number!"
                                                   : nullptr;
     size_t sent = fake.setRequests.size() - requestsBefore;
     if (complaint != nullptr) {
-        if (sent != 0 || lines.size() != 1 || lines[0] != complaint) {
+        if (sent != 0 || fake.lines.size() != firstLine + 1 || fake.lines[firstLine] != complaint) {
             violated("a missing number was not reported as such");
         }
         return;
     }
     if (sent != 1) {
-        violated("both numbers given but " + std::to_string(sent) + " requests sent");
+        violated("both numbers given but not exactly one request sent");
     }
     const std::vector<uint8_t>& request = fake.setRequests.back();
-    if (request.size() != FORWARDING_REQUEST_SIZE ||
-        request[REQUEST_CONTROL_OFFSET] != session.commands.forwardingControl ||
-        !fieldHolds(request, REQUEST_SERVED_USER_NUMBER_OFFSET, served) ||
-        !fieldHolds(request, REQUEST_FORWARDED_TO_NUMBER_OFFSET, forwardedTo)) {
+    if (request.size() != SET_SIZE || request[0] != session.commands.forwardingControl ||
+        !fieldHolds(request, SET_SERVED_AT, served) ||
+        !fieldHolds(request, SET_FORWARDED_TO_AT, forwardedTo)) {
         violated("the request does not carry the typed numbers, cut and terminated");
     }
-    bool deactivating = command == IDC_DEACTIVATE;
-    if (((session.commands.forwardingControl & FORWARDING_DIRECTION_DEACTIVATE) != 0) !=
-        deactivating) {
+    if (((session.commands.forwardingControl & DEACTIVATE_BIT) != 0) != (command == DEACTIVATE)) {
         violated("the direction bit does not follow the button pressed");
     }
 }
 
 void checkPoll(const FakePlatform& fake, size_t requestsBefore) {
-    std::string served = asRead(fake.servedUserNumber);
+    std::string_view served = asRead(fake.servedUserNumber);
     size_t sent = fake.interrogationRequests.size() - requestsBefore;
     if (served.empty()) {
         if (sent != 0) {
@@ -83,8 +86,7 @@ void checkPoll(const FakePlatform& fake, size_t requestsBefore) {
         }
         return;
     }
-    if (sent != 1 || !fieldHolds(fake.interrogationRequests.back(),
-                                 INTERROGATION_SERVED_USER_NUMBER_OFFSET, served)) {
+    if (sent != 1 || !fieldHolds(fake.interrogationRequests.back(), 0, served)) {
         violated("the interrogation does not carry the typed number, cut and terminated");
     }
 }
@@ -92,6 +94,9 @@ void checkPoll(const FakePlatform& fake, size_t requestsBefore) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > FUZZ_INPUT_MAX) {
+        return -1; // not added to the corpus
+    }
     FuzzInput in(data, size);
     FakePlatform fake;
     ForwardingSession session{};
@@ -100,31 +105,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     statusLogStart(&session.log);
 
     while (in.more()) {
-        uint8_t op = in.byte() % 4;
+        uint8_t op = in.byte() % 5;
         if (op == 3) {
-            commandRoutingDispatch(&session,
-                                   static_cast<uint32_t>(IDC_IMMEDIATELY + in.byte() % 4));
+            commandRoutingDispatch(&session, IMMEDIATELY + in.byte() % 4u);
             continue;
         }
-        fake.servedUserNumber = in.bytes(in.u16());
-        fake.forwardedToNumber = in.bytes(in.u16());
-        uint32_t command = op == 0   ? IDC_ACTIVATE
-                           : op == 1 ? IDC_DEACTIVATE
-                                     : IDC_CHECK_CURRENT_SETTING;
-        if (command == IDC_CHECK_CURRENT_SETTING) {
-            FakeAnswer answer;
+        if (op == 4) {
+            for (size_t target = 240 + in.byte() % 32u; fake.lines.size() < target;) {
+                fake.lines.push_back("old");
+            }
+            continue;
+        }
+        fake.servedUserNumber.assign(in.bytes(in.u16()));
+        fake.forwardedToNumber.assign(in.bytes(in.u16()));
+        uint32_t command = op == 0 ? ACTIVATE : op == 1 ? DEACTIVATE : CHECK;
+        if (command == CHECK) {
+            FakeAnswer& answer = fake.interrogationAnswers.emplace_back();
             switch (in.byte() % 3) {
             case 0:
-                answer.bytesReturned = FORWARDING_ENTRY_SIZE;
+                answer.bytesReturned = 54; // an entry
                 break;
             case 1:
-                answer.bytesReturned = INTERROGATION_NOTHING_YET_BYTES;
+                answer.bytesReturned = 0; // nothing yet
                 break;
             default:
-                answer.start = IO_REFUSED;
+                answer.start = IO_REFUSED; // finished
                 break;
             }
-            fake.interrogationAnswers = {answer};
         }
         size_t setsBefore = fake.setRequests.size();
         size_t interrogationsBefore = fake.interrogationRequests.size();
@@ -132,16 +139,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         commandRoutingDispatch(&session, command);
         require(checkBetweenCommands(fake, session));
         require(checkCommandLines(command, fake, watch));
-        std::vector<std::string> lines = appendedLines(fake, watch);
-        if (command == IDC_CHECK_CURRENT_SETTING) {
+        if (command == CHECK) {
             checkPoll(fake, interrogationsBefore);
         } else {
-            checkForwarding(command, fake, setsBefore, lines, session);
+            checkForwarding(command, fake, setsBefore, firstAppended(fake, watch), session);
         }
         fake.calls.clear();
         fake.interrogationAnswers.clear();
     }
-    commandRoutingDispatch(&session, COMMAND_CANCEL);
+    commandRoutingDispatch(&session, CANCEL);
     if (!fake.openDevices.empty() || !fake.openEvents.empty()) {
         violated("handles left open after the dialog ended");
     }

@@ -76,20 +76,24 @@ def command(op, served, forwarded_to, answer_choice=None):
 
 
 ENTRY, NOTHING_YET, FINISHED = 0, 1, 2
+FILL_LIST = 4
 
 field_texts = {
     "activate_short": command(0, b"821", b"739"),
     "deactivate_long": bytes([3, 1]) + command(1, b"1" * 30, b"2" * 40),
     "check_entry_then_finished": command(2, b"821", b"", ENTRY) + command(2, b"821", b"", FINISHED),
     "embedded_zero": command(0, b"82\x001", b"7\x0039") + command(2, b"\x00821", b"", ENTRY),
-    "high_bytes": command(0, b"\xff" * 300, b"\x80\x81\x82") + command(2, b"\xfe" * 26, b"", NOTHING_YET),
+    "high_bytes": command(0, b"\xff" * 40, b"\x80\x81\x82") + command(2, b"\xfe" * 26, b"", NOTHING_YET),
     "empty_fields": command(0, b"", b"739") + command(1, b"821", b"") + command(2, b"", b"", ENTRY),
     "exactly_25": command(0, b"0123456789012345678901234", b"9876543210987654321098765")
     + command(2, b"0123456789012345678901234", b"", ENTRY),
+    "full_list": bytes([FILL_LIST, 15]) + command(2, b"821", b"", ENTRY) + command(0, b"821", b"739"),
 }
 
 
 def write(target, seeds):
+    # Both targets ignore inputs longer than FUZZ_INPUT_MAX.
+    assert all(len(data) <= 256 for data in seeds.values())
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
     for name, data in seeds.items():
