@@ -45,4 +45,19 @@ bash tests/e2e/smoke.sh
 stage "end-to-end tests under Wine"
 bash tests/e2e/run_e2e.sh
 
+# A 32-bit-only Windows, as the tool's users run it from XP on: the i686
+# driver, then the smoke test and the essential scenarios as Windows 7 and
+# as Windows XP (the 64-bit runs above are Windows 7, Wine's default). A
+# prefix of its own: CFS_WINE_PREFIX32, default build/wine-prefix32.
+win32=(env CFS_WINE_ARCH=win32 "CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}")
+stage "32-bit-only Wine: the i686 stand-in driver"
+"${win32[@]}" CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
+  bash driver/tests/run_driver_tests.sh
+for version in win7 winxp; do
+  stage "32-bit-only Wine as $version: smoke test and the essential end-to-end scenarios"
+  out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$version
+  "${win32[@]}" CFS_WINE_VERSION=$version CFS_E2E_OUT="$out" bash tests/e2e/smoke.sh
+  "${win32[@]}" CFS_WINE_VERSION=$version CFS_E2E_OUT="$out" bash tests/e2e/run_e2e.sh essentials
+done
+
 stage "all tests passed"

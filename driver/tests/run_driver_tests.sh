@@ -5,17 +5,20 @@
 #
 #   run_driver_tests.sh [X86_64_BUILD_DIR] [I686_BUILD_DIR]
 #
-# Builds nothing: the driver and the 64-bit test program come from the
-# mingw-x86_64 build (default build/mingw-x86_64), the 32-bit test program,
-# which talks to the driver as the real program does, from the mingw-i686
-# build (default build/mingw-i686). Logs go to build/driver-tests/.
-# Exits non-zero, naming the failed check, on any failure.
+# Builds nothing. The 32-bit test program, which talks to the driver as the
+# real program does, comes from the mingw-i686 build (default
+# build/mingw-i686, or CFS_BUILD_I686). In the 64-bit prefix (the default)
+# the driver and the 64-bit test program come from the mingw-x86_64 build
+# (default build/mingw-x86_64, or CFS_BUILD_X64); in a 32-bit-only one
+# (CFS_WINE_ARCH=win32) the i686 driver runs and the 32-bit program checks
+# it both before and after the reload. Logs go to build/driver-tests/
+# (build/driver-tests-win32/), or CFS_DRIVER_TESTS_OUT. Exits non-zero,
+# naming the failed check, on any failure.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-X86_64_BUILD=${1:-$ROOT/build/mingw-x86_64}
-I686_BUILD=${2:-$ROOT/build/mingw-i686}
-LOGS=$ROOT/build/driver-tests
+X86_64_BUILD=${1:-${CFS_BUILD_X64:-$ROOT/build/mingw-x86_64}}
+I686_BUILD=${2:-${CFS_BUILD_I686:-$ROOT/build/mingw-i686}}
 PROGRAM_TIMEOUT=120
 
 # shellcheck source=../../tests/wine/wine_env.sh
@@ -35,12 +38,20 @@ finish() {
   exit "$code"
 }
 
-DRIVER=$X86_64_BUILD/driver/capi201.sys
 TEST32=$I686_BUILD/driver/tests/driver_wine_test.exe
-TEST64=$X86_64_BUILD/driver/tests/driver_wine_test.exe
-[ -f "$DRIVER" ] || fail "no driver at $DRIVER (build preset mingw-x86_64 first)"
 [ -f "$TEST32" ] || fail "no 32-bit test program at $TEST32 (build preset mingw-i686 first)"
-[ -f "$TEST64" ] || fail "no 64-bit test program at $TEST64 (build preset mingw-x86_64 first)"
+if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then
+  LOGS=${CFS_DRIVER_TESTS_OUT:-$ROOT/build/driver-tests-win32}
+  DRIVER=$I686_BUILD/driver/capi201.sys
+  AFTER_RELOAD=(win32-reloaded "$TEST32")
+else
+  LOGS=${CFS_DRIVER_TESTS_OUT:-$ROOT/build/driver-tests}
+  DRIVER=$X86_64_BUILD/driver/capi201.sys
+  TEST64=$X86_64_BUILD/driver/tests/driver_wine_test.exe
+  [ -f "$TEST64" ] || fail "no 64-bit test program at $TEST64 (build preset mingw-x86_64 first)"
+  AFTER_RELOAD=(win64 "$TEST64")
+fi
+[ -f "$DRIVER" ] || fail "no driver at $DRIVER (build preset $(wine_driver_preset) first)"
 
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
@@ -79,6 +90,7 @@ run_checks win32 "$TEST32"
 
 say "unload with a request pending"
 unload_log=$LOGS/unload.log
+: >"$unload_log"
 cfs_timeout "$PROGRAM_TIMEOUT" "$(wine_command)" "$TEST32" --pend-until-unload >"$unload_log" 2>&1 &
 waiter=$!
 for _ in $(seq 1 300); do
@@ -95,7 +107,7 @@ grep -q '^ended: aborted' "$unload_log" && [ "$waiter_code" -eq 0 ] ||
 
 say "loading the driver again"
 wine_driver_start || fail "driver reload"
-run_checks win64 "$TEST64"
+run_checks "${AFTER_RELOAD[@]}"
 
 wine_driver_stop || fail "final unload"
 wine_session_end

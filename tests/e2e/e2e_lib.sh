@@ -3,6 +3,7 @@
 # command. Every wait has a time limit.
 #
 #   e2e_locate                 E2E_APP, E2E_PROBE, E2E_DRIVER_SYS from the build dirs
+#                              (the driver of the prefix's architecture, CFS_WINE_ARCH)
 #   e2e_driver_ready SYS       the stand-in driver installed afresh, defaults, running
 #   e2e_driver_absent          no driver running
 #   e2e_probe VERB...          runs the probe in the prefix
@@ -24,6 +25,9 @@ e2e_locate() {
   E2E_APP=$i686/dialog/CallForwardingSetting.exe
   E2E_PROBE=$i686/tests/e2e/probe/probe.exe
   E2E_DRIVER_SYS=$x64/driver/capi201.sys
+  if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then
+    E2E_DRIVER_SYS=$i686/driver/capi201.sys
+  fi
   local file
   for file in "$E2E_APP" "$E2E_PROBE"; do
     if [ ! -f "$file" ]; then
@@ -41,7 +45,7 @@ e2e_locate() {
 e2e_driver_ready() {
   local sys=$1
   if [ ! -f "$sys" ]; then
-    e2e_say "missing $sys (build the mingw-x86_64 preset first)"
+    e2e_say "missing $sys (build the $(wine_driver_preset) preset first)"
     return 1
   fi
   wine_driver_install "$sys" || return 1

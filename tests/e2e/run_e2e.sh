@@ -5,6 +5,11 @@
 # build/mingw-x86_64 (or CFS_BUILD_I686 / CFS_BUILD_X64).
 #
 #   run_e2e.sh [GROUP ...] [-k REGEX]     e.g. run_e2e.sh interrogation -k ticks
+#   run_e2e.sh essentials                 the scenarios of E2E_ESSENTIALS below
+#
+# The Wine configuration comes from the harness's variables (CFS_WINE_ARCH,
+# CFS_WINE_PREFIX, CFS_WINE_VERSION); in a 32-bit-only prefix the i686
+# driver runs.
 #
 # Logs, the status lines of a failure and the screenshot go to build/e2e/suite
 # (or CFS_E2E_OUT/suite). CFS_UPDATE_SCREENSHOT=1 also copies the picture to
@@ -15,6 +20,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine_env.sh"
 source "$here/e2e_lib.sh"
 
+# The essentials, run in every Wine configuration besides the full run's (a
+# 32-bit-only Windows, older versions): activation answered at once and
+# pended with every outcome, interrogation with its entries and its time-out,
+# handles bounded over a long poll, the dialog as the template says, and the
+# exit codes. GROUP/SCENARIO, one place for the scripts and the README.
+E2E_ESSENTIALS=(
+  startup/dialog_opens_as_the_template_says
+  forwarding/every_outcome_text
+  interrogation/poll_waits_then_reports_every_entry_and_ends
+  interrogation/poll_times_out
+  session/long_session_keeps_the_list_bounded_and_one_handle_open
+  session/every_way_out_exits_with_code_0
+)
+
 out=${CFS_E2E_OUT:-$CFS_REPO_ROOT/build/e2e}/suite
 rm -rf "$out"
 mkdir -p "$out"
@@ -22,7 +41,7 @@ export E2E_OUT=$out
 
 e2e_locate
 if [ ! -f "$E2E_DRIVER_SYS" ]; then
-  e2e_say "missing $E2E_DRIVER_SYS (build the mingw-x86_64 preset first)"
+  e2e_say "missing $E2E_DRIVER_SYS (build the $(wine_driver_preset) preset first)"
   exit 1
 fi
 command -v python3 >/dev/null || { e2e_say "python3 is needed (scripts/setup.sh installs it)"; exit 1; }
@@ -39,19 +58,33 @@ e2e_driver_absent || exit 1
 
 status=0
 run_groups() {
-  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" || status=1
+  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" || status=1
 }
 
-# Groups as named (all by default); the driverless one runs before the
-# driver starts. -k REGEX picks scenarios by name within them.
+# Groups as named (all by default), or the essentials; the driverless group
+# runs before the driver starts. -k REGEX picks scenarios by name within them.
 groups=()
 filter=()
+essentials=0
 while [ $# -gt 0 ]; do
   case $1 in
     -k) filter=(-k "$2"); shift 2 ;;
+    essentials) essentials=1; shift ;;
     *) groups+=("$1"); shift ;;
   esac
 done
+if [ "$essentials" = 1 ]; then
+  if [ ${#groups[@]} -gt 0 ] || [ ${#filter[@]} -gt 0 ]; then
+    e2e_say "essentials takes no other group and no -k"
+    exit 2
+  fi
+  names=()
+  for entry in "${E2E_ESSENTIALS[@]}"; do
+    [[ " ${groups[*]} " == *" ${entry%%/*} "* ]] || groups+=("${entry%%/*}")
+    names+=("${entry#*/}")
+  done
+  filter=(-k "^($(IFS='|'; echo "${names[*]}"))\$")
+fi
 if [ ${#groups[@]} -eq 0 ]; then
   groups=(driverless startup forwarding interrogation session keyboard)
 fi
@@ -71,6 +104,11 @@ if [ ${#with_driver[@]} -gt 0 ]; then
 fi
 
 wine_log_check "$out/session.log" || status=1
+# A renamed scenario would silently drop out of the essentials.
+if [ "$essentials" = 1 ] && ! grep -qE "^[0-9]+ of ${#E2E_ESSENTIALS[@]} scenarios passed" "$out/scenarios.log"; then
+  e2e_say "the essentials ran other than their ${#E2E_ESSENTIALS[@]} scenarios; see E2E_ESSENTIALS"
+  status=1
+fi
 if [ "$status" = 0 ] && [ "${CFS_UPDATE_SCREENSHOT:-0}" = 1 ] && [ -f "$out/screenshot.png" ]; then
   mkdir -p "$CFS_REPO_ROOT/docs"
   cp "$out/screenshot.png" "$CFS_REPO_ROOT/docs/screenshot.png"

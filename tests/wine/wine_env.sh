@@ -3,9 +3,10 @@
 # failure and never wait without a time limit.
 #
 #   wine_env_setup            exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES
-#   wine_prefix_prepare       creates the 64-bit prefix once, reuses it afterwards
+#   wine_prefix_prepare       creates the prefix once, reuses it afterwards
 #   wine_display_start/stop   a private Xvfb display unless DISPLAY is already given
-#   wine_session_start [LOG]  a fresh session that stays up (with its drivers)
+#   wine_session_start [LOG]  a fresh session that stays up (with its drivers), with
+#                             the Windows version asked for
 #   wine_session_end          ends every Wine process of the prefix
 #   wine_driver_install SYS   copies the .sys and registers the kernel service
 #   wine_driver_start/stop    starts/stops the kernel service
@@ -13,7 +14,12 @@
 #   wine_log_check LOG        fails when a Wine log shows a crash
 #   cfs_timeout SECONDS CMD   runs CMD with a time limit
 #
-# Tunables: CFS_WINE_PREFIX (prefix path), CFS_WINE_TIMEOUT (seconds for one
+# Tunables: CFS_WINE_ARCH (win64, the default: 32- and 64-bit programs and a
+# 64-bit driver; win32: a 32-bit-only Windows with a 32-bit driver),
+# CFS_WINE_PREFIX (prefix path, default build/wine-prefix, or
+# build/wine-prefix32 for win32), CFS_WINE_VERSION (the Windows version the
+# session's programs see: winxp, vista, win7, win8, win81 or win10; unset,
+# the prefix's own, Windows 7 for Wine 8), CFS_WINE_TIMEOUT (seconds for one
 # ordinary Wine command, default 60), CFS_DRIVER_SERVICE (service name,
 # default capi201).
 
@@ -65,9 +71,22 @@ wine_run() {
   cfs_timeout "$seconds" "$(wine_command)" "$@"
 }
 
+# The driver's build for the prefix's architecture: mingw-x86_64 for win64,
+# mingw-i686 for win32.
+wine_driver_preset() {
+  if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then echo mingw-i686; else echo mingw-x86_64; fi
+}
+
 wine_env_setup() {
-  export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix}"
-  export WINEARCH=win64
+  export WINEARCH=${CFS_WINE_ARCH:-win64}
+  case $WINEARCH in
+    win64) export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix}" ;;
+    win32) export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix32}" ;;
+    *)
+      wine_say "CFS_WINE_ARCH is win64 or win32, not $WINEARCH"
+      return 1
+      ;;
+  esac
   # Not -all: that would hide "library not found" and crash reports.
   export WINEDEBUG="${WINEDEBUG:-fixme-all}"
   # No Mono or Gecko prompts; a crash must not wait in the debugger.
@@ -86,9 +105,14 @@ wine_prefix_ready() {
 }
 
 # Creates the prefix once: wineboot, fonts, no window-manager decorations.
-# A prefix left half-made by an interrupted run is made again.
+# A prefix left half-made by an interrupted run is made again; one made for
+# the other architecture is left alone.
 wine_prefix_prepare() {
   : "${WINEPREFIX:?wine_env_setup first}"
+  if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFIX/system.reg"; then
+    wine_say "$WINEPREFIX is not a $WINEARCH prefix; choose another CFS_WINE_PREFIX"
+    return 1
+  fi
   if wine_prefix_ready; then
     return 0
   fi
@@ -98,7 +122,7 @@ wine_prefix_prepare() {
     rm -rf "$WINEPREFIX"
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wine_say "creating the Wine prefix $WINEPREFIX (first run only, about 20-40 s)"
+  wine_say "creating the $WINEARCH Wine prefix $WINEPREFIX (first run only, about 10-40 s)"
   if ! cfs_timeout 300 "$(wine_command)" wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
     wine_say "wineboot failed or timed out; see $WINEPREFIX.boot.log"
     return 1
@@ -181,6 +205,57 @@ wine_session_start() {
     wine_say "the Wine session did not start; see $log"
     return 1
   fi
+  wine_version_apply
+}
+
+# The version number that `ver` shows for a Windows version name.
+wine_version_number() {
+  case $1 in
+    winxp) echo 5.1 ;;
+    vista) echo 6.0 ;;
+    win7) echo 6.1 ;;
+    win8) echo 6.2 ;;
+    win81) echo 6.3 ;;
+    win10) echo 10.0 ;;
+    *) return 1 ;;
+  esac
+}
+
+# The version a 32-bit program of the session sees, e.g. 5.1.
+wine_version_seen() {
+  local cmd=cmd
+  [ "$WINEARCH" = win64 ] && cmd='C:\windows\syswow64\cmd.exe'
+  wine_run "$cmd" /c ver 2>/dev/null | tr -d '\r' | sed -n 's/^Microsoft Windows \([0-9.]*\)$/\1/p'
+}
+
+# Gives the programs started from now on the Windows version CFS_WINE_VERSION
+# names, through the user's Version value, which both architectures honour
+# (winecfg -v takes winxp in a 32-bit prefix only), and checks it with `ver`
+# in a 32-bit program, as the tool is. Unset, the value is removed, so the
+# prefix's own version is back whatever an earlier session set.
+wine_version_apply() {
+  local key='HKCU\Software\Wine'
+  if [ -z "${CFS_WINE_VERSION:-}" ]; then
+    wine_run reg delete "$key" /v Version /f >/dev/null 2>&1 || true
+    return 0
+  fi
+  local number seen
+  if ! number=$(wine_version_number "$CFS_WINE_VERSION"); then
+    wine_say "unknown Windows version $CFS_WINE_VERSION (winxp, vista, win7, win8, win81 or win10)"
+    return 1
+  fi
+  if ! wine_run reg add "$key" /v Version /t REG_SZ /d "$CFS_WINE_VERSION" /f >/dev/null 2>&1; then
+    wine_say "could not set the Windows version"
+    return 1
+  fi
+  seen=$(wine_version_seen)
+  case $seen in
+    "$number".*) wine_say "Windows version $CFS_WINE_VERSION ($seen) for this session" ;;
+    *)
+      wine_say "asked for $CFS_WINE_VERSION ($number), but a 32-bit program sees '$seen'"
+      return 1
+      ;;
+  esac
 }
 
 # Ends every process of the prefix (drivers included) and waits for it.
@@ -204,7 +279,7 @@ wine_driver_service_key() {
 wine_driver_install() {
   local sys=$1
   if [ ! -f "$sys" ]; then
-    wine_say "no driver at $sys (build preset mingw-x86_64 first)"
+    wine_say "no driver at $sys (build preset $(wine_driver_preset) first)"
     return 1
   fi
   wine_driver_stop || return 1
