@@ -75,12 +75,6 @@ TEST_F(DriverChannelTest, AtMostOneHandleStaysOpenWhateverTheOpensDo) {
     EXPECT_EQ(0, fake.closesOfUnknownHandles);
 }
 
-TEST_F(DriverChannelTest, ClosingAnEmptySlotTouchesNothing) {
-    driverChannelClose(&channel);
-    EXPECT_TRUE(fake.calls.empty());
-    EXPECT_EQ(PLATFORM_NO_HANDLE, channel.driverHandle);
-}
-
 TEST_F(DriverChannelTest, ImmediateCompletionIsNeverWaitedFor) {
     ASSERT_TRUE(driverChannelOpen(&channel));
     fake.setAnswers.push_back(answer(IO_COMPLETED, {0x00, 0x00}, 53));

@@ -41,16 +41,6 @@ TEST(ForwardingRequestBytes, BusyActivationOfTheExampleNumbers) {
     EXPECT_EQ(0, std::memcmp(expected + 1, r.bytes + 1, sizeof expected - 1));
 }
 
-TEST(ForwardingRequestBytes, TwentyFiveDigitsFillTheFieldAndLongerTextIsCut) {
-    const char* digits25 = "1234567890123456789012345";
-    ForwardingRequest r;
-    forwardingRequestBuild(&r, 2, digits25, "12345678901234567890123456789");
-    EXPECT_EQ(0, std::memcmp(r.bytes + 1, digits25, 25));
-    EXPECT_EQ(0, r.bytes[26]); // its terminator, the field's last byte
-    EXPECT_EQ(0, std::memcmp(r.bytes + 27, digits25, 25));
-    EXPECT_EQ(0, r.bytes[52]);
-}
-
 TEST(ResultCode, ReadLittleEndianIntoEveryOutcomeText) {
     ForwardingRequest r = answered(0x03, 0x33);
     EXPECT_EQ(0x3303, resultCodeRead(&r));
@@ -65,13 +55,6 @@ TEST(ResultCode, ReadLittleEndianIntoEveryOutcomeText) {
     EXPECT_EQ("failed (ffff)", outcome(0xFFFF));
     EXPECT_EQ("failed (0001)", outcome(0x0001));
     EXPECT_EQ("failed (0333)", outcome(0x0333)); // close to the time-out code, but not it
-}
-
-TEST(ResultCode, UntouchedBufferShowsControlByteAndFirstDigit) {
-    ForwardingRequest r;
-    forwardingRequestBuild(&r, 0x81, "821", "739");
-    EXPECT_EQ(0x3881, resultCodeRead(&r));
-    EXPECT_EQ("failed (3881)", outcome(resultCodeRead(&r)));
 }
 
 TEST(CodeTables, ProcedureTextAtItsEdges) {

@@ -43,41 +43,28 @@ enum StepKind {
 
 struct Step {
     StepKind kind;
-    uint32_t command = 0;
+    uint32_t value; // the command pressed, the lines to fill, the driver present or not
     std::string served;
     std::string forwardedTo;
-    int count = 0;
-    bool present = true;
-
-    explicit Step(StepKind stepKind) : kind(stepKind) {}
 };
 
 Step fields(const std::string& served, const std::string& forwardedTo) {
-    Step s(STEP_FIELDS);
-    s.served = served;
-    s.forwardedTo = forwardedTo;
-    return s;
+    return {STEP_FIELDS, 0, served, forwardedTo};
 }
 Step press(uint32_t command) {
-    Step s(STEP_PRESS);
-    s.command = command;
-    return s;
+    return {STEP_PRESS, command, "", ""};
 }
 Step tick() {
-    return Step(STEP_TICK);
+    return {STEP_TICK, 0, "", ""};
 }
 Step pollUntilDone() {
-    return Step(STEP_POLL_UNTIL_DONE);
+    return {STEP_POLL_UNTIL_DONE, 0, "", ""};
 }
-Step fillLog(int count) {
-    Step s(STEP_FILL_LOG);
-    s.count = count;
-    return s;
+Step fillLog(uint32_t count) {
+    return {STEP_FILL_LOG, count, "", ""};
 }
 Step driver(bool present) {
-    Step s(STEP_DRIVER);
-    s.present = present;
-    return s;
+    return {STEP_DRIVER, present, "", ""};
 }
 
 FakeAnswer setAnswer(uint16_t code, IoStart start = IO_COMPLETED) {
@@ -270,7 +257,7 @@ struct SweepRun {
             fake.forwardedToNumber = step.forwardedTo;
             break;
         case STEP_PRESS:
-            dispatch(step.command);
+            dispatch(step.value);
             break;
         case STEP_TICK:
             // The platform delivers ticks only while the timer runs.
@@ -288,12 +275,12 @@ struct SweepRun {
             }
             break;
         case STEP_FILL_LOG:
-            for (int i = 0; i < step.count; ++i) {
+            for (uint32_t i = 0; i < step.value; ++i) {
                 fake.lines.push_back("old line " + std::to_string(i));
             }
             break;
         case STEP_DRIVER:
-            fake.driverPresent = step.present;
+            fake.driverPresent = step.value != 0;
             break;
         }
     }
