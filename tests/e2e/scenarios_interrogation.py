@@ -166,20 +166,6 @@ def long_number_is_asked_for_cut_at_25(s):
 
 
 
-def move_pointer_over(s, control_id):
-    """Puts the real pointer in the middle of a control, as a user who
-    watches it would."""
-    out = s.probe("window", "controls")
-    left, top = map(int, out.one("client").split()[:2])
-    for line in out.all("control"):
-        fields = line.split()
-        if int(fields[0]) == control_id:
-            x, y, w, h = map(int, fields[4:8])
-            s.xdo("mousemove", left + x + w // 2, top + y + h // 2)
-            return
-    raise Failure(f"no control {control_id}")
-
-
 def cursor_becomes(s, name, what, timeout_s=3):
     deadline = time.monotonic() + timeout_s
     while True:
@@ -197,7 +183,7 @@ def cursor_shows_a_poll_at_work_until_it_ends(s):
     # the cursor is all the user has to see that the check goes on.
     s.reset_driver(delay=3000, forward=["1:1:821:739"])
     s.start()
-    move_pointer_over(s, STATUS_LIST)
+    s.point_at(STATUS_LIST)
     cursor_becomes(s, "arrow", "before the check")
     out = s.probe("set", SERVED, "821", "click", CHECK, "cursor", "lines")
     check_equal(out.status_lines(), [BANNER], "status while the network has not answered")

@@ -4,7 +4,7 @@ import os
 import time
 
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FINISHED, FORWARDED_TO,
-                         SERVED, Failure, check, check_equal, report_block, run_quietly, scenario,
+                         SERVED, check, check_equal, report_block, run_quietly, scenario,
                          sets_of, request_bytes)
 
 # From the served user number field on, Tab visits the tab stops in template
@@ -50,15 +50,8 @@ def type_text(s, text):
 
 def click_control(s, control_id):
     """A real mouse click in the middle of a control."""
-    out = s.probe("window", "controls")
-    left, top = map(int, out.one("client").split()[:2])
-    for line in out.all("control"):
-        fields = line.split()
-        if int(fields[0]) == control_id:
-            x, y, w, h = map(int, fields[4:8])
-            s.xdo("mousemove", left + x + w // 2, top + y + h // 2, "click", 1)
-            return
-    raise Failure(f"no control {control_id} to click")
+    s.point_at(control_id)
+    s.xdo("click", 1)
 
 
 def start_with_keyboard(s):

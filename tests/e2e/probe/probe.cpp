@@ -565,9 +565,6 @@ bool verbCloseBox(char**) {
     return false;
 }
 
-// Where status line I is drawn, in the dialog's client coordinates, for
-// looking at a screenshot: "itemrect I L T R B TOP" with TOP the first line
-// in view.
 // What the status list shows: the first line in view, how many whole lines
 // fit, and how many there are. The newest line is in view when
 // top + rows >= count.
@@ -586,63 +583,32 @@ bool verbView(char**) {
     return true;
 }
 
-// A user's click on the scroll bar's up arrow, N times.
-bool verbScrollUp(char** args) {
-    int times = 0;
-    if (!parseInt(args[0], &times) || times < 0)
-        return false;
-    HWND list = needControl(STATUS_LIST_ID);
-    if (list == nullptr)
-        return false;
-    for (int i = 0; i < times; ++i) {
-        if (!send(list, WM_VSCROLL, MAKEWPARAM(SB_LINEUP, 0), 0, nullptr) ||
-            !send(list, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), 0, nullptr))
-            return false;
-    }
-    return true;
-}
-
 // The cursor the system shows now, named by the dialog's own process: a
 // hook loads a small library there that leaves the handles of its standard
 // cursors on the dialog (see cursor_names.cpp).
 bool verbCursor(char**) {
     if (!needDialog())
         return false;
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    if (length == 0 || length >= MAX_PATH || slash == nullptr ||
-        static_cast<size_t>(slash + 1 - path) + sizeof CURSOR_NAMES_LIBRARY > MAX_PATH) {
-        fail("cannot place %s beside the probe", CURSOR_NAMES_LIBRARY);
-        return false;
-    }
-    strcpy(slash + 1, CURSOR_NAMES_LIBRARY);
-    HMODULE library = LoadLibraryA(path);
-    HOOKPROC hook = library != nullptr ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
-                                             GetProcAddress(library, CURSOR_NAMES_HOOK)))
-                                       : nullptr;
-    if (hook == nullptr) {
-        fail("cannot load %s (error %lu)", path, static_cast<unsigned long>(GetLastError()));
-        if (library != nullptr)
-            FreeLibrary(library);
-        return false;
-    }
+    // Found beside the probe: the program's own folder is searched first.
+    HMODULE library = LoadLibraryA(CURSOR_NAMES_LIBRARY);
+    FARPROC hook = library != nullptr ? GetProcAddress(library, CURSOR_NAMES_HOOK) : nullptr;
     HHOOK installed =
-        SetWindowsHookExA(WH_CALLWNDPROC, hook, library, GetWindowThreadProcessId(dialog, nullptr));
+        hook == nullptr
+            ? nullptr
+            : SetWindowsHookExA(WH_CALLWNDPROC,
+                                reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(hook)), library,
+                                GetWindowThreadProcessId(dialog, nullptr));
     bool asked = installed != nullptr &&
                  send(dialog, RegisterWindowMessageA(CURSOR_NAMES_MESSAGE), 0, 0, nullptr);
     if (installed != nullptr)
         UnhookWindowsHookEx(installed);
-    FreeLibrary(library);
-    if (!asked) {
-        fail("no hook in the dialog's thread (error %lu)",
-             static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
+    if (library != nullptr)
+        FreeLibrary(library);
     CURSORINFO info = {};
     info.cbSize = sizeof info;
-    if (!GetCursorInfo(&info)) {
-        fail("GetCursorInfo failed (error %lu)", static_cast<unsigned long>(GetLastError()));
+    if (!asked || !GetCursorInfo(&info)) {
+        fail("no cursor read through %s (error %lu)", CURSOR_NAMES_LIBRARY,
+             static_cast<unsigned long>(GetLastError()));
         return false;
     }
     const char* name = "other";
@@ -659,6 +625,9 @@ bool verbCursor(char**) {
     return true;
 }
 
+// Where status line I is drawn, in the dialog's client coordinates, for
+// looking at a screenshot: "itemrect I L T R B TOP" with TOP the first line
+// in view.
 bool verbItemRect(char** args) {
     int index = 0;
     if (!parseInt(args[0], &index))
@@ -718,7 +687,6 @@ const Verb VERBS[] = {
     {"itemrect", 1, verbItemRect,
      "itemrect I         itemrect I L T R B (dialog client), top index"},
     {"view", 0, verbView, "view               view TOP ROWS COUNT of the status list"},
-    {"scrollup", 1, verbScrollUp, "scrollup N         N clicks on the list's up arrow"},
     {"cursor", 0, verbCursor,
      "cursor             cursor NAME: arrow, appstarting, wait, ibeam or other"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
