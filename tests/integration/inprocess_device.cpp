@@ -85,28 +85,6 @@ void dropPending(InProcessDevice* device) {
     ++device->cancels;
 }
 
-} // namespace
-
-bool inprocessDeviceInit(InProcessDevice* device, const ExchangeConfig* config) {
-    *device = InProcessDevice{};
-    device->nextHandle = FIRST_HANDLE;
-    return exchangeInit(&device->exchange, config);
-}
-
-void inprocessDeviceAttach(InProcessDevice* device, Platform* platform) {
-    platform->context = device;
-    platform->openDevice = inprocessOpenDevice;
-    platform->createEvent = inprocessCreateEvent;
-    platform->deviceControl = inprocessDeviceControl;
-    platform->waitForRequest = inprocessWaitForRequest;
-    platform->cancelRequest = inprocessCancelRequest;
-    platform->closeHandle = inprocessCloseHandle;
-}
-
-void inprocessDeviceAdvance(InProcessDevice* device, uint64_t ms) {
-    device->nowMs += ms;
-}
-
 PlatformHandle inprocessOpenDevice(void* context, const char* path) {
     InProcessDevice* device = deviceOf(context);
     ++device->opens;
@@ -237,4 +215,26 @@ void inprocessCloseHandle(void* context, PlatformHandle value) {
         --device->openEvents;
     }
     h->kind = INPROCESS_HANDLE_FREE;
+}
+
+} // namespace
+
+bool inprocessDeviceInit(InProcessDevice* device, const ExchangeConfig* config) {
+    *device = InProcessDevice{};
+    device->nextHandle = FIRST_HANDLE;
+    return exchangeInit(&device->exchange, config);
+}
+
+void inprocessDeviceAttach(InProcessDevice* device, Platform* platform) {
+    platform->context = device;
+    platform->openDevice = inprocessOpenDevice;
+    platform->createEvent = inprocessCreateEvent;
+    platform->deviceControl = inprocessDeviceControl;
+    platform->waitForRequest = inprocessWaitForRequest;
+    platform->cancelRequest = inprocessCancelRequest;
+    platform->closeHandle = inprocessCloseHandle;
+}
+
+void inprocessDeviceAdvance(InProcessDevice* device, uint64_t ms) {
+    device->nowMs += ms;
 }

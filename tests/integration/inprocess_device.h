@@ -73,14 +73,3 @@ bool inprocessDeviceInit(InProcessDevice* device, const ExchangeConfig* config);
 void inprocessDeviceAttach(InProcessDevice* device, Platform* platform);
 
 void inprocessDeviceAdvance(InProcessDevice* device, uint64_t ms);
-
-// The operations themselves, with the device as their context.
-PlatformHandle inprocessOpenDevice(void* context, const char* path);
-PlatformHandle inprocessCreateEvent(void* context);
-IoStart inprocessDeviceControl(void* context, PlatformHandle device, uint32_t controlCode,
-                               uint8_t* buffer, uint32_t bufferSize, PlatformHandle event,
-                               uint32_t* bytesReturned);
-bool inprocessWaitForRequest(void* context, PlatformHandle device, uint32_t controlCode,
-                             uint32_t* bytesReturned);
-void inprocessCancelRequest(void* context, PlatformHandle device, uint32_t controlCode);
-void inprocessCloseHandle(void* context, PlatformHandle handle);
