@@ -415,28 +415,6 @@ void testCancellation() {
     CloseHandle(overlapped.hEvent);
 }
 
-// Each pending request is answered at its own due time, whatever the order
-// they came in.
-void testDueTimes() {
-    resetDriver();
-    HANDLE device = openProgramDevice();
-    uint8_t late[FORWARDING_REQUEST_SIZE];
-    uint8_t early[FORWARDING_REQUEST_SIZE];
-    OVERLAPPED lateIo;
-    OVERLAPPED earlyIo;
-    const bool pended = startPendingSet(device, 1500, late, &lateIo) &&
-                        startPendingSet(device, 50, early, &earlyIo);
-    const bool earlyFirst = WaitForSingleObject(earlyIo.hEvent, WAIT_LIMIT_MS) == WAIT_OBJECT_0 &&
-                            WaitForSingleObject(lateIo.hEvent, 0) == WAIT_TIMEOUT;
-    check(pended && earlyFirst, "due: a request due sooner is answered first", "pended %d", pended);
-    const DWORD earlyEnd = endOf(device, &earlyIo);
-    const DWORD lateEnd = endOf(device, &lateIo);
-    check(earlyEnd == 0 && lateEnd == 0 && late[0] == 0 && late[1] == 0,
-          "due: the later one answered in its turn, result code 0", "errors %lu %lu", earlyEnd,
-          lateEnd);
-    CloseHandle(device);
-}
-
 // A reset, and the exit of the process that made them, end pending requests.
 void testResetAndExit() {
     resetDriver();
@@ -602,7 +580,6 @@ int main(int argc, char** argv) {
         group();
         statisticsOnceSettled(); // the group's closes reach the driver before the next reset
     }
-    testDueTimes();
     testResetAndExit();
 
     resetDriver();
