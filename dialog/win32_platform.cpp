@@ -54,7 +54,7 @@ int visibleStatusLines(HWND list) {
     RECT client;
     GetClientRect(list, &client);
     LRESULT lineHeight = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
-    if (lineHeight <= 0 || lineHeight == LB_ERR) {
+    if (lineHeight <= 0) { // LB_ERR included
         return 1;
     }
     int rows = static_cast<int>((client.bottom - client.top) / lineHeight);
@@ -97,7 +97,7 @@ void deleteFirstStatusLine(void* context) {
     HWND list = statusList(self(context));
     LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
     SendMessageA(list, LB_DELETESTRING, 0, 0);
-    if (top > 0 && top != LB_ERR) {
+    if (top > 0) { // LB_ERR is negative
         SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(top - 1), 0);
     }
 }

@@ -47,16 +47,15 @@ constexpr char CONTROL_DEVICE_NAME[] = CFS_CONTROL_DEVICE_NAME; // \\.\CAPI201Co
 
 // Device type 0x8002, functions 0x900-0x904, buffered, any access.
 constexpr uint32_t CONTROL_DEVICE_TYPE = 0x8002;
-constexpr uint32_t CONTROL_IOCTL_RESET =
-    wireControlCode(CONTROL_DEVICE_TYPE, 0x900, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
-constexpr uint32_t CONTROL_IOCTL_CONFIGURE =
-    wireControlCode(CONTROL_DEVICE_TYPE, 0x901, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
-constexpr uint32_t CONTROL_IOCTL_READ_LOG =
-    wireControlCode(CONTROL_DEVICE_TYPE, 0x902, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
-constexpr uint32_t CONTROL_IOCTL_STATISTICS =
-    wireControlCode(CONTROL_DEVICE_TYPE, 0x903, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
-constexpr uint32_t CONTROL_IOCTL_READ_FORWARDINGS =
-    wireControlCode(CONTROL_DEVICE_TYPE, 0x904, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+// Every request of the control device is buffered and open to any access.
+constexpr uint32_t controlRequest(uint32_t function) {
+    return wireControlCode(CONTROL_DEVICE_TYPE, function, WIRE_METHOD_BUFFERED, WIRE_ANY_ACCESS);
+}
+constexpr uint32_t CONTROL_IOCTL_RESET = controlRequest(0x900);
+constexpr uint32_t CONTROL_IOCTL_CONFIGURE = controlRequest(0x901);
+constexpr uint32_t CONTROL_IOCTL_READ_LOG = controlRequest(0x902);
+constexpr uint32_t CONTROL_IOCTL_STATISTICS = controlRequest(0x903);
+constexpr uint32_t CONTROL_IOCTL_READ_FORWARDINGS = controlRequest(0x904);
 static_assert(CONTROL_IOCTL_RESET == 0x80022400, "CONTROL_IOCTL_RESET");
 static_assert(CONTROL_IOCTL_CONFIGURE == 0x80022404, "CONTROL_IOCTL_CONFIGURE");
 static_assert(CONTROL_IOCTL_READ_LOG == 0x80022408, "CONTROL_IOCTL_READ_LOG");

@@ -51,8 +51,4 @@ cmp "$work/first-dist/$zip" "$work/second-dist/$zip" || fail "$zip differs betwe
 unpacked="$work/unpacked"
 python3 -m zipfile -e "$work/first-dist/$zip" "$unpacked"
 (cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "$zip does not match its SHA256SUMS"
-# SHA256SUMS covers every other file of the zip.
-listed=$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | sort)
-present=$(cd "$unpacked" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
-[ "$listed" = "$present" ] || fail "SHA256SUMS lists: $listed; the zip holds: $present"
 echo "check_reproducible: $zip identical, $(wc -c <"$work/first-dist/$zip") bytes, sha256 $(sha256sum <"$work/first-dist/$zip" | cut -d' ' -f1)"

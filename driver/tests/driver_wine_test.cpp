@@ -20,7 +20,6 @@ constexpr DWORD WAIT_LIMIT_MS = 10000; // a bound against hanging, not a speed c
 constexpr DWORD POLL_PAUSE_MS = 20;
 constexpr unsigned POLL_LIMIT = 250;
 constexpr char PEND_UNTIL_UNLOAD[] = "--pend-until-unload";
-constexpr char PEND_AND_EXIT[] = "--pend-and-exit";
 constexpr DWORD UNLOAD_WAIT_LIMIT_MS = 60000;
 
 unsigned failures = 0;
@@ -136,27 +135,6 @@ BOOL startRequest(HANDLE device, DWORD code, uint8_t* buffer, DWORD inLength, DW
 
 bool startedPending(BOOL started) {
     return !started && GetLastError() == ERROR_IO_PENDING;
-}
-
-// A set-forwarding request that the network answers after delayMs, pending.
-bool startPendingSet(HANDLE device, DWORD delayMs, uint8_t* request, OVERLAPPED* overlapped) {
-    configureTimes(delayMs, delayMs);
-    buildRequest(request, PROCEDURE_BUSY, "821", "739");
-    DWORD bytes = 0;
-    return startedPending(startRequest(device, IOCTL_CF_SET, request, FORWARDING_REQUEST_SIZE,
-                                       FORWARDING_REQUEST_SIZE, overlapped, &bytes));
-}
-
-// How a started request ended: 0 when answered, else its error; closes its
-// event.
-DWORD endOf(HANDLE device, OVERLAPPED* overlapped) {
-    DWORD bytes = 0;
-    DWORD error = WAIT_TIMEOUT;
-    if (WaitForSingleObject(overlapped->hEvent, WAIT_LIMIT_MS) == WAIT_OBJECT_0) {
-        error = GetOverlappedResult(device, overlapped, &bytes, FALSE) ? 0 : GetLastError();
-    }
-    CloseHandle(overlapped->hEvent);
-    return error;
 }
 
 struct SetOutcome {
@@ -415,56 +393,6 @@ void testCancellation() {
     CloseHandle(overlapped.hEvent);
 }
 
-// A reset, and the exit of the process that made them, end pending requests.
-void testResetAndExit() {
-    resetDriver();
-    HANDLE device = openProgramDevice();
-    uint8_t request[FORWARDING_REQUEST_SIZE];
-    OVERLAPPED overlapped;
-    const bool pended = startPendingSet(device, WAIT_LIMIT_MS * 6, request, &overlapped);
-    resetDriver();
-    const DWORD error = endOf(device, &overlapped);
-    check(pended && error == ERROR_OPERATION_ABORTED, "cancel: a reset ends pending requests",
-          "pended %d error %lu", pended, error);
-    CloseHandle(device);
-
-    configureTimes(WAIT_LIMIT_MS * 6, WAIT_LIMIT_MS * 6);
-    const ControlStatistics before = statisticsOnceSettled();
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    char command[MAX_PATH + 32];
-    snprintf(command, sizeof command, "\"%s\" %s", self, PEND_AND_EXIT);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    DWORD exitCode = 1;
-    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &child)) {
-        WaitForSingleObject(child.hProcess, WAIT_LIMIT_MS);
-        GetExitCodeProcess(child.hProcess, &exitCode);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-    }
-    const ControlStatistics after = statisticsOnceSettled();
-    check(exitCode == 0 && after.setPended == before.setPended + 1 &&
-              after.setCancelled == before.setCancelled + 1 && after.setPendingNow == 0,
-          "cancel: the exit of the process ends its request", "exit %lu pended %u cancelled %u",
-          exitCode, after.setPended - before.setPended, after.setCancelled - before.setCancelled);
-}
-
-// The child of testResetAndExit: leaves a request pending and exits.
-int pendAndExit() {
-    HANDLE device = openProgramDevice();
-    uint8_t request[FORWARDING_REQUEST_SIZE];
-    buildRequest(request, PROCEDURE_BUSY, "821", "739");
-    OVERLAPPED overlapped;
-    DWORD bytes = 0;
-    return startedPending(startRequest(device, IOCTL_CF_SET, request, sizeof request,
-                                       sizeof request, &overlapped, &bytes))
-               ? 0
-               : 1;
-}
-
 // Leaves a request pending, says so, and waits for the driver to be stopped:
 // its unload must end the request. Exit code 0 when it did, with "aborted".
 int pendUntilUnload() {
@@ -568,9 +496,6 @@ int main(int argc, char** argv) {
     if (argc > 1 && strcmp(argv[1], PEND_UNTIL_UNLOAD) == 0) {
         return pendUntilUnload();
     }
-    if (argc > 1 && strcmp(argv[1], PEND_AND_EXIT) == 0) {
-        return pendAndExit();
-    }
 
     baselineHandles = statistics().openHandles;
     void (*const groups[])() = {testControlDeviceAndHandles, testStartConfiguration,
@@ -580,7 +505,6 @@ int main(int argc, char** argv) {
         group();
         statisticsOnceSettled(); // the group's closes reach the driver before the next reset
     }
-    testResetAndExit();
 
     resetDriver();
     CloseHandle(control);

@@ -55,6 +55,17 @@ def check_poll_stopped(s, lines, what):
     check_equal(out.status_lines(), lines, f"{what}: status after the poll ended")
 
 
+def cursor_becomes(s, name, what, timeout_s=3):
+    deadline = time.monotonic() + timeout_s
+    while True:
+        shown = s.probe("cursor").one("cursor")
+        if shown == name:
+            return
+        if time.monotonic() > deadline:
+            raise Failure(f"{what}: the cursor is {shown}, not {name}")
+        time.sleep(0.1)
+
+
 @scenario("interrogation")
 def poll_waits_then_reports_every_entry_and_ends(s):
     # Every basic-service text, and an entry of another number that must
@@ -65,12 +76,22 @@ def poll_waits_then_reports_every_entry_and_ends(s):
     blocks = expected_blocks(s, "821")
     check_equal(len(blocks), 7 * 5, "report lines expected")
     s.start()
-    out = s.probe("set", SERVED, "821", "click", CHECK, "count")
-    # The network has not answered yet: nothing is logged, the poll goes on.
+    s.point_at(STATUS_LIST)
+    cursor_becomes(s, "arrow", "before the check")
+    out = s.probe("set", SERVED, "821", "click", CHECK, "count", "cursor")
+    # The network has not answered yet: nothing is logged, the poll goes on,
+    # and the cursor is all the user has to see that it does.
     check_equal(out.one("count"), "1", "status lines right after Check Current Setting")
+    check_equal(out.one("cursor"), "appstarting", "cursor while the poll runs")
     s.probe("until", FINISHED, 15000, wait_s=15)
     lines = [BANNER] + blocks + [FINISHED]
     check_equal(s.lines(), lines, "status after the poll")
+    cursor_becomes(s, "arrow", "after the poll ended")
+    # The failed call that ends an interrogation leaves one line for a
+    # debugger: no more entries (259).
+    check_equal(s.debug_output(),
+                [r"DeviceIoControl IOCTL_CF_INTERROGATE \\\\.\\CAPI201 failed, error 259"],
+                "debug output of one interrogation")
     requests = interrogations_of(s.received())
     check_interrogations(requests, "821", "poll")
     # Nothing yet (at least once: the count above), one request per entry,
@@ -163,36 +184,3 @@ def long_number_is_asked_for_cut_at_25(s):
     check_equal(s.lines(), lines, "status")
     check_interrogations(interrogations_of(s.received()), digits25, "30-digit field")
     s.close("cancel")
-
-
-
-def cursor_becomes(s, name, what, timeout_s=3):
-    deadline = time.monotonic() + timeout_s
-    while True:
-        shown = s.probe("cursor").one("cursor")
-        if shown == name:
-            return
-        if time.monotonic() > deadline:
-            raise Failure(f"{what}: the cursor is {shown}, not {name}")
-        time.sleep(0.1)
-
-
-@scenario("interrogation")
-def cursor_shows_a_poll_at_work_until_it_ends(s):
-    # The network takes seconds to answer: nothing is logged meanwhile, and
-    # the cursor is all the user has to see that the check goes on.
-    s.reset_driver(delay=3000, forward=["1:1:821:739"])
-    s.start()
-    s.point_at(STATUS_LIST)
-    cursor_becomes(s, "arrow", "before the check")
-    out = s.probe("set", SERVED, "821", "click", CHECK, "cursor", "lines")
-    check_equal(out.status_lines(), [BANNER], "status while the network has not answered")
-    check_equal(out.one("cursor"), "appstarting", "cursor while the poll runs")
-    s.probe("until", FINISHED, 10000, wait_s=10)
-    cursor_becomes(s, "arrow", "after the poll ended")
-    # The failed call that ends an interrogation leaves one line for a
-    # debugger: no more entries (259).
-    check_equal(s.debug_output(),
-                [r"DeviceIoControl IOCTL_CF_INTERROGATE \\\\.\\CAPI201 failed, error 259"],
-                "debug output of one interrogation")
-    s.close()
