@@ -37,7 +37,7 @@ stage "reproducible release: two builds, the same bytes"
 bash scripts/check_reproducible.sh
 
 stage "stand-in driver under Wine"
-bash driver/tests/run_driver_tests.sh
+bash standin/driver/tests/run_driver_tests.sh
 
 stage "smoke test of the program under Wine, no driver"
 bash tests/e2e/smoke.sh
@@ -52,7 +52,7 @@ bash tests/e2e/run_e2e.sh
 win32=(env CFS_WINE_ARCH=win32 "CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}")
 stage "32-bit-only Wine: the i686 stand-in driver"
 "${win32[@]}" CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
-  bash driver/tests/run_driver_tests.sh
+  bash standin/driver/tests/run_driver_tests.sh
 for version in win7 winxp; do
   stage "32-bit-only Wine as $version: smoke test and the essential end-to-end scenarios"
   out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$version

@@ -24,9 +24,9 @@ e2e_locate() {
   local x64=${CFS_BUILD_X64:-$CFS_REPO_ROOT/build/mingw-x86_64}
   E2E_APP=$i686/dialog/CallForwardingSetting.exe
   E2E_PROBE=$i686/tests/e2e/probe/probe.exe
-  E2E_DRIVER_SYS=$x64/driver/capi201.sys
+  E2E_DRIVER_SYS=$x64/standin/driver/capi201.sys
   if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then
-    E2E_DRIVER_SYS=$i686/driver/capi201.sys
+    E2E_DRIVER_SYS=$i686/standin/driver/capi201.sys
   fi
   local file
   for file in "$E2E_APP" "$E2E_PROBE"; do

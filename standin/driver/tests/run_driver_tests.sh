@@ -16,12 +16,12 @@
 # naming the failed check, on any failure.
 set -uo pipefail
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 X86_64_BUILD=${1:-${CFS_BUILD_X64:-$ROOT/build/mingw-x86_64}}
 I686_BUILD=${2:-${CFS_BUILD_I686:-$ROOT/build/mingw-i686}}
 PROGRAM_TIMEOUT=120
 
-# shellcheck source=../../tests/wine/wine_env.sh
+# shellcheck source=../../../tests/wine/wine_env.sh
 source "$ROOT/tests/wine/wine_env.sh"
 
 started=$SECONDS
@@ -38,16 +38,16 @@ finish() {
   exit "$code"
 }
 
-TEST32=$I686_BUILD/driver/tests/driver_wine_test.exe
+TEST32=$I686_BUILD/standin/driver/tests/driver_wine_test.exe
 [ -f "$TEST32" ] || fail "no 32-bit test program at $TEST32 (build preset mingw-i686 first)"
 if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then
   LOGS=${CFS_DRIVER_TESTS_OUT:-$ROOT/build/driver-tests-win32}
-  DRIVER=$I686_BUILD/driver/capi201.sys
+  DRIVER=$I686_BUILD/standin/driver/capi201.sys
   AFTER_RELOAD=(win32-reloaded "$TEST32")
 else
   LOGS=${CFS_DRIVER_TESTS_OUT:-$ROOT/build/driver-tests}
-  DRIVER=$X86_64_BUILD/driver/capi201.sys
-  TEST64=$X86_64_BUILD/driver/tests/driver_wine_test.exe
+  DRIVER=$X86_64_BUILD/standin/driver/capi201.sys
+  TEST64=$X86_64_BUILD/standin/driver/tests/driver_wine_test.exe
   [ -f "$TEST64" ] || fail "no 64-bit test program at $TEST64 (build preset mingw-x86_64 first)"
   AFTER_RELOAD=(win64 "$TEST64")
 fi

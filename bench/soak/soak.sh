@@ -14,7 +14,7 @@
 # CFS_SOAK_MEMORY_SLACK (262144 bytes).
 set -euo pipefail
 E2E_NAME=soak
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$root/tests/wine/wine_env.sh"
 source "$root/tests/e2e/e2e_lib.sh"
 
@@ -37,7 +37,7 @@ e2e_locate
 command -v i686-w64-mingw32-g++ >/dev/null || fail "no MinGW compiler (scripts/setup.sh installs it)"
 i686-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror \
   -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -static -s \
-  "$root/bench/process_stats.cpp" -lpsapi -o "$out/process_stats.exe"
+  "$root/bench/soak/process_stats.cpp" -lpsapi -o "$out/process_stats.exe"
 
 wine_env_setup
 trap e2e_exit EXIT
