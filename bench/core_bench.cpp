@@ -90,12 +90,12 @@ IoStart deviceControl(void* context, PlatformHandle, uint32_t controlCode, uint8
     return IO_COMPLETED;
 }
 
-bool waitForRequest(void*, PlatformHandle, uint32_t, uint32_t* bytesReturned) {
+IoEnd waitForRequest(void*, PlatformHandle, uint32_t* bytesReturned) {
     *bytesReturned = FORWARDING_REQUEST_SIZE;
-    return true;
+    return IO_ENDED_SUCCEEDED;
 }
 
-void cancelRequest(void*, PlatformHandle, uint32_t) {}
+void cancelRequest(void*, PlatformHandle) {}
 
 void closeHandle(void*, PlatformHandle) {}
 

@@ -1,7 +1,10 @@
 #include "main_dialog.h"
 
+#include <type_traits>
+
 #include "command_routing.h"
 #include "forwarding_session.h"
+#include "interrogation_poller.h"
 #include "resource.h"
 #include "status_log.h"
 #include "win32_platform.h"
@@ -16,6 +19,12 @@ ForwardingSession session;
 // Commands and ticks reach the session only once it is bound to the window:
 // before that its platform record holds no operations.
 bool sessionStarted;
+// The program starts without the C runtime, so no constructor ever runs: the
+// run state is right at start only because it is zero-initialised by the
+// loader, which holds only while it needs no construction.
+static_assert(std::is_trivially_default_constructible_v<Win32Platform> &&
+                  std::is_trivially_default_constructible_v<ForwardingSession>,
+              "the run state must be constant-initialised");
 
 void startDialog(HWND dialog) {
     Platform platform = win32PlatformInit(&platformContext, dialog);
@@ -34,7 +43,13 @@ INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
     if (!sessionStarted) {
         return FALSE;
     }
-    switch (commandRoutingDispatch(&session, static_cast<uint32_t>(wParam))) {
+    bool wasPolling = interrogationPollerTimerArmed(&session);
+    CommandRoute route = commandRoutingDispatch(&session, static_cast<uint32_t>(wParam));
+    if (interrogationPollerTimerArmed(&session) != wasPolling) {
+        // A check started or ended polling: the pointer shows it at once.
+        win32PlatformRefreshCursor(dialog);
+    }
+    switch (route) {
     case ROUTE_HANDLED:
         return TRUE;
     case ROUTE_END_DIALOG:
@@ -66,7 +81,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SETCURSOR:
         // A dialog procedure answers through DWLP_MSGRESULT: TRUE there
         // keeps the default handling from putting the arrow back.
-        if (sessionStarted && win32PlatformSetCursor(&platformContext, lParam)) {
+        if (sessionStarted &&
+            win32PlatformSetCursor(interrogationPollerTimerArmed(&session), lParam)) {
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }

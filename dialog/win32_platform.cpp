@@ -32,19 +32,6 @@ void reportFailure(const char* call, const char* detail) {
     OutputDebugStringA(line);
 }
 
-// The record that belongs to a control code; nullptr for a code the driver
-// does not know, which is then refused without reaching it.
-OVERLAPPED* overlappedFor(Win32Platform* context, uint32_t controlCode) {
-    switch (controlCode) {
-    case IOCTL_CF_SET:
-        return &context->setRequest;
-    case IOCTL_CF_INTERROGATE:
-        return &context->interrogateRequest;
-    default:
-        return nullptr;
-    }
-}
-
 HWND statusList(Win32Platform* context) {
     return GetDlgItem(context->dialog, IDC_STATUS_LIST);
 }
@@ -61,9 +48,9 @@ int visibleStatusLines(HWND list) {
     return rows > 0 ? rows : 1;
 }
 
-// Shows the cursor that fits the dialog's state now, rather than at the next
-// move of the pointer, when the pointer is over the dialog.
-void refreshCursor(HWND dialog) {
+} // namespace
+
+void win32PlatformRefreshCursor(HWND dialog) {
     POINT point;
     if (!GetCursorPos(&point)) {
         return;
@@ -76,6 +63,8 @@ void refreshCursor(HWND dialog) {
     SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
                  MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
 }
+
+namespace {
 
 unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bufferSize) {
     if (bufferSize == 0) {
@@ -123,22 +112,16 @@ void checkRadioButton(void* context, int firstId, int lastId, int checkId) {
 }
 
 bool armTimer(void* context, unsigned timerId, unsigned intervalMs) {
-    Win32Platform* platform = self(context);
     // No callback: the ticks arrive as WM_TIMER in the dialog procedure.
-    if (SetTimer(platform->dialog, timerId, intervalMs, nullptr) == 0) {
+    if (SetTimer(self(context)->dialog, timerId, intervalMs, nullptr) == 0) {
         reportFailure("SetTimer", "");
         return false;
     }
-    platform->pollTimerRunning = true;
-    refreshCursor(platform->dialog);
     return true;
 }
 
 void killTimer(void* context, unsigned timerId) {
-    Win32Platform* platform = self(context);
-    KillTimer(platform->dialog, timerId);
-    platform->pollTimerRunning = false;
-    refreshCursor(platform->dialog);
+    KillTimer(self(context)->dialog, timerId);
 }
 
 PlatformHandle openDevice(void*, const char* path) {
@@ -163,11 +146,8 @@ PlatformHandle createEvent(void*) {
 
 IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode, uint8_t* buffer,
                       uint32_t bufferSize, PlatformHandle event, uint32_t* bytesReturned) {
-    OVERLAPPED* overlapped = overlappedFor(self(context), controlCode);
-    if (overlapped == nullptr) {
-        return IO_REFUSED;
-    }
     // The offsets stay zero for the whole run; only the event is new.
+    OVERLAPPED* overlapped = &self(context)->request;
     overlapped->hEvent = toHandle(event);
     DWORD bytes = 0;
     if (DeviceIoControl(toHandle(device), controlCode, buffer, bufferSize, buffer, bufferSize,
@@ -179,18 +159,14 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
         return IO_PENDING;
     }
     // An interrogation ends this way too: the line says which error ended it.
-    reportFailure(controlCode == IOCTL_CF_SET ? "DeviceIoControl IOCTL_CF_SET"
-                                              : "DeviceIoControl IOCTL_CF_INTERROGATE",
-                  DEVICE_PATH);
+    char call[32];
+    wsprintfA(call, "DeviceIoControl 0x%08lX", static_cast<unsigned long>(controlCode));
+    reportFailure(call, DEVICE_PATH);
     return IO_REFUSED;
 }
 
-bool waitForRequest(void* context, PlatformHandle device, uint32_t controlCode,
-                    uint32_t* bytesReturned) {
-    OVERLAPPED* overlapped = overlappedFor(self(context), controlCode);
-    if (overlapped == nullptr) {
-        return false;
-    }
+IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturned) {
+    OVERLAPPED* overlapped = &self(context)->request;
     // The dialog cannot answer until the driver completes: say so.
     HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     DWORD waited = WaitForSingleObject(overlapped->hEvent, INFINITE);
@@ -199,21 +175,22 @@ bool waitForRequest(void* context, PlatformHandle device, uint32_t controlCode,
     }
     SetCursor(previous);
     if (waited != WAIT_OBJECT_0) {
-        return false;
+        return IO_WAIT_FAILED;
     }
-    // The event says the request is over; its outcome is in the buffer
-    // whatever this call reports, so only the count is taken.
+    // The event says the request is over. Windows copies a buffered
+    // request's answer back only when it ends in success; after an error or
+    // a warning (both FALSE here) the buffer still holds the request as sent.
     DWORD bytes = 0;
-    GetOverlappedResult(toHandle(device), overlapped, &bytes, FALSE);
+    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, FALSE)) {
+        reportFailure("GetOverlappedResult", DEVICE_PATH);
+        return IO_ENDED_FAILED;
+    }
     *bytesReturned = bytes;
-    return true;
+    return IO_ENDED_SUCCEEDED;
 }
 
-void cancelRequest(void* context, PlatformHandle device, uint32_t controlCode) {
-    OVERLAPPED* overlapped = overlappedFor(self(context), controlCode);
-    if (overlapped == nullptr) {
-        return;
-    }
+void cancelRequest(void* context, PlatformHandle device) {
+    OVERLAPPED* overlapped = &self(context)->request;
     CancelIo(toHandle(device));
     // Waiting here is what lets the caller release the buffer: the driver
     // may still write it until the cancelled request has ended. A request
@@ -254,8 +231,8 @@ Platform win32PlatformInit(Win32Platform* context, HWND dialog) {
     };
 }
 
-bool win32PlatformSetCursor(const Win32Platform* context, LPARAM hitTestAndMessage) {
-    if (!context->pollTimerRunning || LOWORD(hitTestAndMessage) != HTCLIENT) {
+bool win32PlatformSetCursor(bool pollTimerArmed, LPARAM hitTestAndMessage) {
+    if (!pollTimerArmed || LOWORD(hitTestAndMessage) != HTCLIENT) {
         return false;
     }
     SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));

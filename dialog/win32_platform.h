@@ -9,20 +9,22 @@
 
 #include "platform.h"
 
-// One per dialog run. The overlapped records must outlive every request that
-// carries them, so they live here for the whole run rather than on a
-// command's stack.
+// One per dialog run. The overlapped record must outlive every request that
+// carries it, so it lives here for the whole run rather than on a command's
+// stack; one request at most is in flight, so one record serves both.
 struct Win32Platform {
     HWND dialog;
-    OVERLAPPED setRequest;         // IOCTL_CF_SET
-    OVERLAPPED interrogateRequest; // IOCTL_CF_INTERROGATE
-    bool pollTimerRunning;         // what the cursor over the dialog shows
+    OVERLAPPED request; // offsets 0 for the run; the event is set per request
 };
 
 // Zeroes the context, binds it to the dialog and returns the record of Win32
 // operations, whose context is this one.
 Platform win32PlatformInit(Win32Platform* context, HWND dialog);
 
-// WM_SETCURSOR: while the poll timer runs, the pointer over the dialog's
+// WM_SETCURSOR: while the poll timer is armed, the pointer over the dialog's
 // client area is the "working in background" cursor. True when it set one.
-bool win32PlatformSetCursor(const Win32Platform* context, LPARAM hitTestAndMessage);
+bool win32PlatformSetCursor(bool pollTimerArmed, LPARAM hitTestAndMessage);
+
+// Shows the cursor that fits the dialog's state now, rather than at the next
+// move of the pointer, when the pointer is over the dialog.
+void win32PlatformRefreshCursor(HWND dialog);

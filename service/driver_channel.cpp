@@ -51,15 +51,20 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
     case IO_COMPLETED:
         answered = true;
         break;
-    case IO_PENDING:
-        answered = waitIfPending &&
-                   p->waitForRequest(p->context, channel->driverHandle, controlCode, bytesReturned);
-        if (!answered) {
+    case IO_PENDING: {
+        IoEnd end = waitIfPending ? p->waitForRequest(p->context, channel->driverHandle,
+                                                      bytesReturned)
+                                  : IO_WAIT_FAILED;
+        // A request that ended in failure left its answer uncopied: the
+        // buffer holds the request as sent, not a result.
+        answered = end == IO_ENDED_SUCCEEDED;
+        if (end == IO_WAIT_FAILED) {
             // Not waited for, or the wait itself failed: end the request
             // before its buffer goes.
-            p->cancelRequest(p->context, channel->driverHandle, controlCode);
+            p->cancelRequest(p->context, channel->driverHandle);
         }
         break;
+    }
     case IO_REFUSED:
         break;
     }

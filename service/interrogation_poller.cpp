@@ -71,3 +71,7 @@ void interrogationPollerPoll(ForwardingSession* session) {
         session->poller.pollTimerArmed = p->armTimer(p->context, POLL_TIMER_ID, POLL_INTERVAL_MS);
     }
 }
+
+bool interrogationPollerTimerArmed(const ForwardingSession* session) {
+    return session->poller.pollTimerArmed;
+}

@@ -15,3 +15,6 @@ constexpr unsigned REPORT_LINE_SIZE = 64;
 // One poll: reads the served user number afresh, makes room, opens the
 // driver, asks for the next entry and logs what came.
 void interrogationPollerPoll(ForwardingSession* session);
+
+// Whether the poll timer is armed, that is, whether a check is polling.
+bool interrogationPollerTimerArmed(const ForwardingSession* session);

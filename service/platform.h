@@ -20,6 +20,15 @@ enum IoStart {
     IO_REFUSED,   // the call failed with any error other than "pending"
 };
 
+// How a pending request ended, once waited for.
+enum IoEnd {
+    IO_ENDED_SUCCEEDED, // success: the answer is in the buffer
+    // An error or a warning status: for a buffered request nothing was copied
+    // back, so the buffer still holds what was sent.
+    IO_ENDED_FAILED,
+    IO_WAIT_FAILED, // the wait itself failed: the request may still be running
+};
+
 // Fill one with a single aggregate initialiser, every operation in order, so
 // that the compiler rejects a record that lacks one.
 struct Platform {
@@ -44,19 +53,19 @@ struct Platform {
     PlatformHandle (*openDevice)(void* context, const char* path);
     // A manual-reset event, not signalled; PLATFORM_NO_HANDLE on failure.
     PlatformHandle (*createEvent)(void* context);
-    // Starts a device-control request with buffer as input and output. The
-    // platform keeps one overlapped record per control code, which carries
-    // the given event. On IO_COMPLETED *bytesReturned holds the byte count.
+    // Starts a device-control request with buffer as input and output. At
+    // most one request is in flight, so the platform keeps one overlapped
+    // record for the run, which carries the given event. On IO_COMPLETED
+    // *bytesReturned holds the byte count.
     IoStart (*deviceControl)(void* context, PlatformHandle device, uint32_t controlCode,
                              uint8_t* buffer, uint32_t bufferSize, PlatformHandle event,
                              uint32_t* bytesReturned);
-    // Waits without limit for the event of a pending request, then reads its
-    // byte count without waiting. False when the wait itself failed, in which
-    // case the request may still be running.
-    bool (*waitForRequest)(void* context, PlatformHandle device, uint32_t controlCode,
-                           uint32_t* bytesReturned);
-    // Cancels the device's pending requests and returns only once the one of
-    // this control code has ended, so its buffer may be released.
-    void (*cancelRequest)(void* context, PlatformHandle device, uint32_t controlCode);
+    // Waits without limit for the event of the pending request, then reads
+    // how it ended without waiting; on IO_ENDED_SUCCEEDED *bytesReturned
+    // holds the byte count.
+    IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
+    // Cancels the device's pending request and returns only once it has
+    // ended, so its buffer may be released.
+    void (*cancelRequest)(void* context, PlatformHandle device);
     void (*closeHandle)(void* context, PlatformHandle handle);
 };

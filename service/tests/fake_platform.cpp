@@ -152,6 +152,9 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
         f->calls.push_back("bad-handle");
         return IO_REFUSED;
     }
+    if (f->pendingBuffer != nullptr) {
+        breach(f, "a second request while one is pending: the run has one overlapped record");
+    }
     std::deque<FakeAnswer>& answers = isSet ? f->setAnswers : f->interrogationAnswers;
     (isSet ? f->setRequests : f->interrogationRequests).emplace_back(buffer, buffer + bufferSize);
     FakeAnswer answer;
@@ -166,35 +169,35 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     } else if (answer.start == IO_PENDING) {
         f->pendingBuffer = buffer;
         f->pendingSize = bufferSize;
-        f->pendingCode = controlCode;
         f->pendingAnswer = std::move(answer);
     }
     return answer.start;
 }
 
-bool waitForRequest(void* context, PlatformHandle, uint32_t controlCode, uint32_t* bytes) {
+IoEnd waitForRequest(void* context, PlatformHandle, uint32_t* bytes) {
     FakePlatform* f = self(context);
     f->calls.push_back("wait");
     ++f->waits;
-    if (f->pendingBuffer != nullptr && controlCode != f->pendingCode) {
-        breach(f, "waited with a control code other than the pending request's");
-    }
     if (f->pendingBuffer == nullptr || f->pendingAnswer.waitFails) {
-        return false;
+        return IO_WAIT_FAILED;
+    }
+    if (f->pendingAnswer.endsInFailure) {
+        // As for a buffered request that ends with an error: nothing is
+        // copied back, and the byte count is not to be read.
+        f->pendingBuffer = nullptr;
+        *bytes = 0xDEADBEEF;
+        return IO_ENDED_FAILED;
     }
     complete(f->pendingBuffer, f->pendingSize, f->pendingAnswer);
     *bytes = f->pendingAnswer.bytesReturned;
     f->pendingBuffer = nullptr;
-    return true;
+    return IO_ENDED_SUCCEEDED;
 }
 
-void cancelRequest(void* context, PlatformHandle, uint32_t controlCode) {
+void cancelRequest(void* context, PlatformHandle) {
     FakePlatform* f = self(context);
     f->calls.push_back("cancel");
     ++f->cancels;
-    if (controlCode != SET_CODE && controlCode != INTERROGATE_CODE) {
-        breach(f, "cancelled with a control code other than 0x80012114 and 0x80012118");
-    }
     f->pendingBuffer = nullptr; // the request has ended: it writes nothing more
 }
 

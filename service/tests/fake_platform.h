@@ -25,6 +25,9 @@ struct FakeAnswer {
     // (at once, or when waited for); empty leaves the buffer untouched.
     std::vector<uint8_t> writes;
     bool waitFails = false; // for IO_PENDING: the wait itself fails
+    // For IO_PENDING: the driver ends the request with an error status, so
+    // nothing of `writes` reaches the buffer.
+    bool endsInFailure = false;
 };
 
 // The status list as a fixed ring: deleting the oldest line costs nothing
@@ -95,7 +98,6 @@ struct FakePlatform {
     // Internal: what a pending request will write when it ends.
     uint8_t* pendingBuffer = nullptr;
     uint32_t pendingSize = 0;
-    uint32_t pendingCode = 0;
     FakeAnswer pendingAnswer;
     PlatformHandle nextHandle = 0x100;
 };

@@ -91,7 +91,9 @@ TEST_F(Commands, LongNumbersAreSentWholeOrCutAt25) {
 
 TEST_F(Commands, EveryOutcomeLine) {
     numbers("821", "739");
-    fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
+    FakeAnswer noCount = completedWith(0x00, 0x00, IO_PENDING);
+    noCount.bytesReturned = 0; // the code is read whatever the count
+    fake.setAnswers.push_back(noCount);
     fake.setAnswers.push_back(completedWith(0x03, 0x33, IO_PENDING));
     fake.setAnswers.push_back(completedWith(0x01, 0x80));
     FakeAnswer refused;
@@ -99,20 +101,30 @@ TEST_F(Commands, EveryOutcomeLine) {
     fake.setAnswers.push_back(refused);
     FakeAnswer untouched; // completed at once, buffer as sent
     fake.setAnswers.push_back(untouched);
+    // Pended, then ended with an error: the buffer still holds the request,
+    // whose first bytes are no result code ("failed (3800)", "failed (3880)").
+    FakeAnswer pendedThenFailed = completedWith(0x00, 0x00, IO_PENDING);
+    pendedThenFailed.endsInFailure = true;
+    fake.setAnswers.push_back(pendedThenFailed);
+    fake.setAnswers.push_back(pendedThenFailed);
     forwardingCommandsActivate(&session);
     forwardingCommandsActivate(&session);
     forwardingCommandsDeactivate(&session);
     forwardingCommandsActivate(&session);
     forwardingCommandsActivate(&session);
+    forwardingCommandsActivate(&session);
+    forwardingCommandsDeactivate(&session);
     fake.eventCreationFails = true;
     forwardingCommandsDeactivate(&session);
     EXPECT_EQ((std::vector<std::string>{"Activation is successful", "Activation is time out",
                                         "Deactivation is failed (8001)", "Activation is failed",
-                                        "Activation is failed (3800)", "Deactivation is failed"}),
+                                        "Activation is failed (3800)", "Activation is failed",
+                                        "Deactivation is failed", "Deactivation is failed"}),
               fake.lines);
-    ASSERT_EQ(5u, fake.setRequests.size());  // none without an event
+    ASSERT_EQ(7u, fake.setRequests.size());  // none without an event
     EXPECT_EQ(0x00, fake.setRequests[0][0]); // no button pressed since the start: immediately
-    EXPECT_EQ(2, fake.waits);
+    EXPECT_EQ(4, fake.waits);
+    EXPECT_EQ(0, fake.cancels); // a request that ended needs no cancel
     EXPECT_TRUE(fake.openEvents.empty());
 }
 

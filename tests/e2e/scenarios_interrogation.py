@@ -90,7 +90,7 @@ def poll_waits_then_reports_every_entry_and_ends(s):
     # The failed call that ends an interrogation leaves one line for a
     # debugger: no more entries (259).
     check_equal(s.debug_output(),
-                [r"DeviceIoControl IOCTL_CF_INTERROGATE \\\\.\\CAPI201 failed, error 259"],
+                [r"DeviceIoControl 0x80012118 \\\\.\\CAPI201 failed, error 259"],
                 "debug output of one interrogation")
     requests = interrogations_of(s.received())
     check_interrogations(requests, "821", "poll")

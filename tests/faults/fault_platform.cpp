@@ -84,8 +84,10 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     switch (f->kind) {
     case FAULT_PENDING:
     case FAULT_PENDING_WAIT_FAILS:
+    case FAULT_PENDING_ENDS_FAILED:
         f->holding = true;
         f->holdingWaitFails = f->kind == FAULT_PENDING_WAIT_FAILS;
+        f->holdingEndsFailed = f->kind == FAULT_PENDING_ENDS_FAILED;
         f->heldBuffer = buffer;
         f->heldSize = bufferSize <= sizeof f->scratch ? bufferSize : sizeof f->scratch;
         f->heldBytes = 0;
@@ -105,32 +107,38 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     }
 }
 
-bool waitForRequest(void* context, PlatformHandle device, uint32_t controlCode,
-                    uint32_t* bytesReturned) {
+IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturned) {
     FaultPlatform* f = self(context);
     const Platform& in = f->inner;
     bool failing = strikes(f, OPERATION_WAIT);
     if (!f->holding) {
         if (failing) {
-            return false; // the inner request runs on until cancelled
+            return IO_WAIT_FAILED; // the inner request runs on until cancelled
         }
-        return in.waitForRequest(in.context, device, controlCode, bytesReturned);
+        return in.waitForRequest(in.context, device, bytesReturned);
     }
     if (failing || f->holdingWaitFails) {
-        return false;
+        return IO_WAIT_FAILED;
     }
-    if (f->holdingInnerPending &&
-        !in.waitForRequest(in.context, device, controlCode, &f->heldBytes)) {
-        return false;
+    if (f->holdingInnerPending) {
+        IoEnd inner = in.waitForRequest(in.context, device, &f->heldBytes);
+        if (inner != IO_ENDED_SUCCEEDED) {
+            return inner;
+        }
+    }
+    f->holding = false;
+    if (f->holdingEndsFailed) {
+        // An error status: the answer is never copied back.
+        f->heldBuffer = nullptr;
+        return IO_ENDED_FAILED;
     }
     std::memcpy(f->heldBuffer, f->scratch, f->heldSize);
     *bytesReturned = f->heldBytes;
-    f->holding = false;
     f->heldBuffer = nullptr;
-    return true;
+    return IO_ENDED_SUCCEEDED;
 }
 
-void cancelRequest(void* context, PlatformHandle device, uint32_t controlCode) {
+void cancelRequest(void* context, PlatformHandle device) {
     FaultPlatform* f = self(context);
     const Platform& in = f->inner;
     if (f->holding) {
@@ -140,7 +148,7 @@ void cancelRequest(void* context, PlatformHandle device, uint32_t controlCode) {
             return;
         }
     }
-    in.cancelRequest(in.context, device, controlCode);
+    in.cancelRequest(in.context, device);
 }
 
 void closeHandle(void* context, PlatformHandle handle) {
@@ -182,6 +190,8 @@ const char* faultKindName(FaultKind kind) {
         return "pending";
     case FAULT_PENDING_WAIT_FAILS:
         return "pending, wait fails";
+    case FAULT_PENDING_ENDS_FAILED:
+        return "pending, ends in failure";
     case FAULT_WAIT_FAILS:
         return "wait fails";
     case FAULT_ARM_FAILS:
@@ -197,7 +207,7 @@ std::vector<FaultKind> faultsFor(FaultOperation operation) {
     case OPERATION_EVENT:
         return {FAULT_EVENT_FAILS};
     case OPERATION_SET:
-        return {FAULT_REFUSED, FAULT_PENDING, FAULT_PENDING_WAIT_FAILS};
+        return {FAULT_REFUSED, FAULT_PENDING, FAULT_PENDING_WAIT_FAILS, FAULT_PENDING_ENDS_FAILED};
     case OPERATION_INTERROGATE:
         return {FAULT_REFUSED, FAULT_PENDING};
     case OPERATION_WAIT:

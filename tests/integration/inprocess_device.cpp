@@ -73,9 +73,9 @@ void answerSet(uint8_t* buffer, const ExchangeAnswer& answer, InProcessHandle* e
     }
 }
 
-bool pendingMatches(const InProcessDevice* device, PlatformHandle handle, uint32_t controlCode) {
+bool pendingMatches(const InProcessDevice* device, PlatformHandle handle) {
     const InProcessPending& p = device->pending;
-    return p.active && p.device == handle && p.controlCode == controlCode;
+    return p.active && p.device == handle;
 }
 
 // Ends the pending request without an answer, as a cancel does; the
@@ -150,7 +150,6 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
         device->pending.active = true;
         device->pending.device = handle;
         device->pending.event = event;
-        device->pending.controlCode = controlCode;
         device->pending.buffer = buffer;
         device->pending.answer = answer;
         return IO_PENDING;
@@ -163,16 +162,15 @@ IoStart inprocessDeviceControl(void* context, PlatformHandle handle, uint32_t co
     return IO_REFUSED;
 }
 
-bool inprocessWaitForRequest(void* context, PlatformHandle handle, uint32_t controlCode,
-                             uint32_t* bytesReturned) {
+IoEnd inprocessWaitForRequest(void* context, PlatformHandle handle, uint32_t* bytesReturned) {
     InProcessDevice* device = deviceOf(context);
     if (handleOf(device, handle, INPROCESS_HANDLE_DEVICE,
                  "wait on a handle that is no open device") == nullptr) {
-        return false;
+        return IO_WAIT_FAILED;
     }
-    if (!pendingMatches(device, handle, controlCode)) {
+    if (!pendingMatches(device, handle)) {
         fault(device, "wait with no such request pending: it would never end");
-        return false;
+        return IO_WAIT_FAILED;
     }
     InProcessPending& p = device->pending;
     if (device->nowMs < p.answer.dueAtMs) {
@@ -180,10 +178,10 @@ bool inprocessWaitForRequest(void* context, PlatformHandle handle, uint32_t cont
     }
     answerSet(p.buffer, p.answer, find(device, p.event), bytesReturned);
     p.active = false;
-    return true;
+    return IO_ENDED_SUCCEEDED;
 }
 
-void inprocessCancelRequest(void* context, PlatformHandle handle, uint32_t controlCode) {
+void inprocessCancelRequest(void* context, PlatformHandle handle) {
     InProcessDevice* device = deviceOf(context);
     if (handleOf(device, handle, INPROCESS_HANDLE_DEVICE,
                  "cancel on a handle that is no open device") == nullptr) {
@@ -191,7 +189,7 @@ void inprocessCancelRequest(void* context, PlatformHandle handle, uint32_t contr
     }
     // Interrogations never pend here, so cancelling one that has already
     // ended is harmless, as on the real platform.
-    if (pendingMatches(device, handle, controlCode)) {
+    if (pendingMatches(device, handle)) {
         dropPending(device);
     }
 }

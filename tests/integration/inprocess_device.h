@@ -38,7 +38,6 @@ struct InProcessPending {
     bool active;
     PlatformHandle device;
     PlatformHandle event;
-    uint32_t controlCode;
     uint8_t* buffer;
     ExchangeAnswer answer;
 };

@@ -18,7 +18,7 @@ class InProcessDeviceTest : public ::testing::Test {
     PlatformHandle event() { return platform.createEvent(platform.context); }
     void close(PlatformHandle h) { platform.closeHandle(platform.context, h); }
     bool wait(PlatformHandle h) {
-        return platform.waitForRequest(platform.context, h, IOCTL_CF_SET, &bytes);
+        return platform.waitForRequest(platform.context, h, &bytes) == IO_ENDED_SUCCEEDED;
     }
 
     // Sends a set-forwarding request built in `request`.
@@ -71,7 +71,7 @@ TEST_F(InProcessDeviceTest, CancelAndCloseEndAPendingRequestButKeepTheNetworksDe
     PlatformHandle h = open();
     PlatformHandle ev = event();
     ASSERT_EQ(set(h, ev, PROCEDURE_BUSY), IO_PENDING);
-    platform.cancelRequest(platform.context, h, IOCTL_CF_SET);
+    platform.cancelRequest(platform.context, h);
     EXPECT_EQ(device.cancels, 1u);
     EXPECT_EQ(request[0], PROCEDURE_BUSY) << "a cancelled request gets no answer";
     EXPECT_NE(exchangeFindForwarding(&device.exchange, "821", PROCEDURE_BUSY, BASIC_SERVICE_ALL),
@@ -103,7 +103,7 @@ TEST_F(InProcessDeviceTest, HandlesItNeverIssuedOrAlreadyClosedAreFaults) {
     // A new handle never takes a closed one's value, so stale use is caught.
     EXPECT_NE(open(), h);
     EXPECT_FALSE(wait(h));
-    platform.cancelRequest(platform.context, h, IOCTL_CF_SET);
+    platform.cancelRequest(platform.context, h);
     EXPECT_EQ(device.faults, 7u);
 }
 
