@@ -7,6 +7,7 @@
 
 #include "main_dialog.h"
 #include "resource.h"
+#include "user_texts.h"
 
 // Windows enters a 32-bit image with the stack aligned to 4 bytes only;
 // realigning here keeps the compiler's 16-byte assumption true below.
@@ -20,7 +21,7 @@ extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
     InitCommonControlsEx(&controls);
     if (DialogBoxParamA(GetModuleHandleA(nullptr), RESOURCE_NAME_TEXT(IDD_MAIN_DIALOG), nullptr,
                         MainDialogProc, 0) == -1) {
-        MessageBoxA(nullptr, "Unable to create root dialog!", "DialogBox failure", MB_ICONERROR);
+        MessageBoxA(nullptr, TEXT_DIALOG_FAILURE, TEXT_DIALOG_FAILURE_CAPTION, MB_ICONERROR);
     }
     ExitProcess(0);
 }

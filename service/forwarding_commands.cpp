@@ -2,6 +2,7 @@
 
 #include "command_ids.h"
 #include "text_buffer.h"
+#include "user_texts.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void runForwardingRequest(ForwardingSession* session) {
     if (driverChannelSetForwarding(&session->channel, &request) == SET_FORWARDING_COMPLETED) {
         outcomeTextForResult(resultCodeRead(&request), outcome);
     } else {
-        textCopy(outcome, OUTCOME_TEXT_REFUSED, OUTCOME_TEXT_SIZE - 1);
+        textCopy(outcome, TEXT_OUTCOME_FAILED, OUTCOME_TEXT_SIZE - 1);
     }
     textAppend(line, sizeof line, outcome);
     statusLogAppend(&session->log, line);

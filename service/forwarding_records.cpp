@@ -1,6 +1,7 @@
 #include "forwarding_records.h"
 
 #include "text_buffer.h"
+#include "user_texts.h"
 
 namespace {
 
@@ -39,11 +40,11 @@ uint16_t resultCodeRead(const ForwardingRequest* request) {
 
 void outcomeTextForResult(uint16_t resultCode, char text[OUTCOME_TEXT_SIZE]) {
     if (resultCode == RESULT_CODE_SUCCESS) {
-        textCopy(text, "successful", OUTCOME_TEXT_SIZE - 1);
+        textCopy(text, TEXT_OUTCOME_SUCCESSFUL, OUTCOME_TEXT_SIZE - 1);
         return;
     }
     if (resultCode == RESULT_CODE_TIME_OUT) {
-        textCopy(text, "time out", OUTCOME_TEXT_SIZE - 1);
+        textCopy(text, TEXT_OUTCOME_TIME_OUT, OUTCOME_TEXT_SIZE - 1);
         return;
     }
     // "failed (%04x)": always four lower-case digits.
@@ -54,9 +55,9 @@ void outcomeTextForResult(uint16_t resultCode, char text[OUTCOME_TEXT_SIZE]) {
     }
     code[4] = '\0';
     text[0] = '\0';
-    textAppend(text, OUTCOME_TEXT_SIZE, "failed (");
+    textAppend(text, OUTCOME_TEXT_SIZE, TEXT_OUTCOME_FAILED_CODE_OPEN);
     textAppend(text, OUTCOME_TEXT_SIZE, code);
-    textAppend(text, OUTCOME_TEXT_SIZE, ")");
+    textAppend(text, OUTCOME_TEXT_SIZE, TEXT_OUTCOME_FAILED_CODE_CLOSE);
 }
 
 void interrogationRecordBuild(InterrogationRecord* record, const char* servedUserNumber) {
@@ -74,27 +75,27 @@ void forwardingEntryRead(const InterrogationRecord* record, ForwardingEntry* ent
 const char* procedureText(uint8_t procedure) {
     switch (procedure) {
     case PROCEDURE_IMMEDIATELY:
-        return "Immediately";
+        return TEXT_PROCEDURE_IMMEDIATELY;
     case PROCEDURE_BUSY:
-        return "Busy";
+        return TEXT_PROCEDURE_BUSY;
     default:
-        return "No reply";
+        return TEXT_PROCEDURE_NO_REPLY;
     }
 }
 
 const char* basicServiceText(uint8_t basicService) {
     switch (basicService) {
     case BASIC_SERVICE_SPEECH:
-        return " (Speech)";
+        return TEXT_SERVICE_SPEECH;
     case BASIC_SERVICE_DATA:
-        return " (Data call)";
+        return TEXT_SERVICE_DATA;
     case BASIC_SERVICE_AUDIO_3_1KHZ:
-        return " (3.1KHz Audio)";
+        return TEXT_SERVICE_AUDIO_3_1KHZ;
     case BASIC_SERVICE_TELEPHONY_3_1KHZ:
-        return " (3.1KHz Telephony)";
+        return TEXT_SERVICE_TELEPHONY_3_1KHZ;
     case BASIC_SERVICE_TELEPHONY_7KHZ:
-        return " (7KHz Telephony)";
+        return TEXT_SERVICE_TELEPHONY_7KHZ;
     default:
-        return " (All Services)";
+        return TEXT_SERVICE_ALL;
     }
 }

@@ -27,7 +27,6 @@ struct ForwardingEntry {
 
 // Outcome text of a set-forwarding request, at most "failed (xxxx)".
 constexpr unsigned OUTCOME_TEXT_SIZE = 32;
-constexpr char OUTCOME_TEXT_REFUSED[] = "failed";
 
 // Zero-fills the request, then puts the control byte and both numbers (each
 // cut at NUMBER_MAX_LENGTH characters) with their terminators in place.

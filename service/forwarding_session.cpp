@@ -1,5 +1,7 @@
 #include "forwarding_session.h"
 
+#include "user_texts.h"
+
 void forwardingSessionInit(ForwardingSession* session, const Platform* platform) {
     session->platform = *platform;
     driverChannelInit(&session->channel, &session->platform);

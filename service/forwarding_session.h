@@ -30,8 +30,6 @@ struct ForwardingSession {
     ForwardingSession& operator=(const ForwardingSession&) = delete;
 };
 
-constexpr char TEXT_FAILED_TO_OPEN_DRIVER[] = "Failed to Open Driver";
-
 // Everything starts at zero, false or empty.
 void forwardingSessionInit(ForwardingSession* session, const Platform* platform);
 

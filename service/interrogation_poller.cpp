@@ -1,8 +1,8 @@
 #include "interrogation_poller.h"
 
 #include "command_ids.h"
-#include "forwarding_commands.h"
 #include "text_buffer.h"
+#include "user_texts.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ void reportBlockLog(StatusLog* log, const InterrogationRecord* record) {
     forwardingEntryRead(record, &entry);
     statusLogMakeRoom(log);
     logLine(log, REPORT_SEPARATOR, "", "");
-    logLine(log, "CF by ", procedureText(entry.procedure), basicServiceText(entry.basicService));
-    logLine(log, "From: ", entry.servedUserNumber, "");
-    logLine(log, "To:   ", entry.forwardedToNumber, "");
+    logLine(log, REPORT_CF_BY, procedureText(entry.procedure), basicServiceText(entry.basicService));
+    logLine(log, REPORT_FROM, entry.servedUserNumber, "");
+    logLine(log, REPORT_TO, entry.forwardedToNumber, "");
     logLine(log, REPORT_SEPARATOR, "", "");
 }
 

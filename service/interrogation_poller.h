@@ -7,9 +7,6 @@
 constexpr unsigned POLL_TIMER_ID = 1;
 constexpr unsigned POLL_INTERVAL_MS = 500;
 
-constexpr char TEXT_INTERROGATION_FINISHED[] = "Interrogation is finished";
-constexpr char TEXT_INTERROGATION_TIME_OUT[] = "Interrogation is time-out";
-constexpr char REPORT_SEPARATOR[] = "---------------------------------";
 constexpr unsigned REPORT_LINE_SIZE = 64;
 
 // One poll: reads the served user number afresh, makes room, opens the

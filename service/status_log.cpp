@@ -1,5 +1,7 @@
 #include "status_log.h"
 
+#include "user_texts.h"
+
 void statusLogInit(StatusLog* log, const Platform* platform) {
     log->platform = platform;
 }

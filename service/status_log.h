@@ -6,7 +6,6 @@
 #include "platform.h"
 
 constexpr int STATUS_LOG_LIMIT = 256;
-constexpr char BANNER_TEXT[] = "Quorvan App Version 1.0";
 
 struct StatusLog {
     const Platform* platform;
@@ -14,7 +13,7 @@ struct StatusLog {
 
 void statusLogInit(StatusLog* log, const Platform* platform);
 
-// Appends the banner; the font is the dialog's business.
+// Appends the banner (user_texts.h); the font is the dialog's business.
 void statusLogStart(StatusLog* log);
 
 void statusLogAppend(StatusLog* log, const char* line);
