@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks the built program from the outside, as a bare Windows would meet it:
 # it may import only system DLLs that every Windows has, it stays within its
-# size budget, and it carries its dialog, icon, manifest and version.
+# size budget, its code suits the processors and the stack walks of its
+# Windows, and it carries its dialog, icon, manifest and version.
 #
 # usage: check_executable.sh OBJDUMP WINDRES PROGRAM.exe MAX_BYTES (0: no limit)
 set -u
@@ -47,6 +48,45 @@ for needed in KERNEL32.DLL USER32.DLL GDI32.DLL; do
 done
 printf '%s\n' "$headers" | grep -q 'Subsystem[[:space:]]*0*2[[:space:]]' ||
     fail "is not a graphical (windows subsystem) program"
+
+# --- machine code ---
+code_note=
+case $(printf '%s\n' "$headers" | sed -n 's/.*file format //p' | head -n 1) in
+pei-x86-64)
+    # x64 Windows walks every frame through the function table (exceptions
+    # dispatched through a window procedure, debuggers, crash dumps); an empty
+    # one means the code was built without unwind tables.
+    pdata=$(printf '%s\n' "$headers" | awk '$1 == "Entry" && /Exception Directory/ { print $4; exit }')
+    if [ -z "$pdata" ] || [ $((0x$pdata)) -eq 0 ]; then
+        fail "has an empty exception directory: the code was built without unwind tables"
+    else
+        code_note="; exception directory $((0x$pdata)) bytes"
+    fi
+    ;;
+pei-i386)
+    # Windows XP runs on Pentium-class processors. Refused: the P6's
+    # conditional moves (cmovCC, fcmovCC, f(u)comi(p)), any MMX or SSE
+    # register operand (%mmN, %xmmN and wider), and the MMX/SSE instructions
+    # that name no such register (emms, MXCSR, fences, prefetches,
+    # non-temporal and cache-line stores, fxsave/fxrstor). Read from the
+    # mnemonic and operands of AT&T disassembly, with symbol names and
+    # comments cut away.
+    disassembly=$("$objdump" -d -M att --no-show-raw-insn "$program") ||
+        { echo "FAIL: $objdump cannot disassemble $program" >&2; exit 1; }
+    beyond_pentium=$(printf '%s\n' "$disassembly" |
+        sed -n 's/^ *[0-9a-f][0-9a-f]*:\t//p' | sed 's/<[^>]*>//g; s/#.*//' |
+        grep -E -e '(^|[[:space:]])f?cmov' \
+                -e '(^|[[:space:]])fu?comip?([[:space:]]|$)' \
+                -e '%[xyz]?mm[0-9]' \
+                -e '(^|[[:space:]])(emms|(ld|st)mxcsr|[lms]fence|prefetch[a-z0-9]*|movnti[a-z]*|clflush[a-z]*|fx(save|rstor)[0-9]*)([[:space:]]|$)')
+    if [ -n "$beyond_pentium" ]; then
+        fail "uses $(printf '%s\n' "$beyond_pentium" | wc -l) instruction(s) a Pentium lacks (cmov, MMX, SSE), e.g. $(printf '%s\n' "$beyond_pentium" | head -n 3 | tr -s ' \t' ' ' | paste -sd '|' -)"
+    else
+        code_note="; no cmov, MMX or SSE"
+    fi
+    ;;
+*) fail "is neither an i386 nor an x86-64 Windows image" ;;
+esac
 
 # --- resources, read back out of the program ---
 resources=$("$windres" -i "$program" -J coff -O rc 2>&1) || {
@@ -103,4 +143,4 @@ if [ "$failures" -ne 0 ]; then
     echo "$program: $failures check(s) failed" >&2
     exit 1
 fi
-echo "$program: $size bytes; imports $(echo $dlls); resources present"
+echo "$program: $size bytes; imports $(echo $dlls)$code_note; resources present"

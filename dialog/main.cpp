@@ -9,9 +9,7 @@
 #include "resource.h"
 #include "user_texts.h"
 
-// Windows enters a 32-bit image with the stack aligned to 4 bytes only;
-// realigning here keeps the compiler's 16-byte assumption true below.
-extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
+extern "C" void WinMainCRTStartup() {
     // The manifest asks for version 6 of the common controls, which redirects
     // the standard control classes to it. Windows XP loads that DLL only for
     // a program that links it; without this call neither the dialog nor the
