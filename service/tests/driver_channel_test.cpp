@@ -35,13 +35,13 @@ FakeAnswer answer(IoStart start, std::vector<uint8_t> writes = {}, uint32_t byte
 } // namespace
 
 TEST(DevicePath, BuiltInAZeroFilledBuffer) {
-    char path[DEVICE_PATH_SIZE];
+    // Exactly 64 bytes: the 11 characters of \\.\CAPI201, then 53 zeros; the
+    // guard bytes after them stay as they were.
+    char path[64 + 8];
     std::memset(path, 'x', sizeof path);
     driverChannelDevicePath(path);
-    EXPECT_STREQ("\\\\.\\CAPI201", path);
-    for (size_t i = std::strlen(path); i < sizeof path; ++i) {
-        ASSERT_EQ('\0', path[i]) << i;
-    }
+    const std::string expected = "\\\\.\\CAPI201" + std::string(53, '\0') + std::string(8, 'x');
+    EXPECT_EQ(expected, std::string(path, sizeof path));
 }
 
 TEST_F(DriverChannelTest, FailedOpenLeavesTheSlotEmpty) {
@@ -109,7 +109,8 @@ TEST_F(DriverChannelTest, RefusalAtOnceStillClosesTheEvent) {
 
 TEST_F(DriverChannelTest, NoEventMeansNoRequest) {
     ASSERT_TRUE(driverChannelOpen(&channel));
-    fake.eventCreationFails = true;
+    fake.eventCreationFails = true; // the fake then gives 0, as CreateEventA gives NULL
+    fake.calls.clear();
     ForwardingRequest r = request();
     EXPECT_EQ(SET_FORWARDING_REFUSED, driverChannelSetForwarding(&channel, &r));
     EXPECT_TRUE(fake.setRequests.empty());
@@ -117,6 +118,8 @@ TEST_F(DriverChannelTest, NoEventMeansNoRequest) {
     interrogationRecordBuild(&rec, "821");
     EXPECT_EQ(INTERROGATION_FINISHED, driverChannelInterrogate(&channel, &rec));
     EXPECT_TRUE(fake.interrogationRequests.empty());
+    // 0 is no event: no request with it, and nothing to close.
+    EXPECT_EQ((std::vector<std::string_view>{"event", "event"}), fake.calls);
 }
 
 TEST_F(DriverChannelTest, AFailedWaitCancelsTheRequestBeforeTheBufferGoes) {

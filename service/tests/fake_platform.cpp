@@ -9,6 +9,7 @@ constexpr uint32_t SET_CODE = 0x80012114;
 constexpr uint32_t INTERROGATE_CODE = 0x80012118;
 constexpr uint32_t SET_SIZE = 53;
 constexpr uint32_t INTERROGATE_SIZE = 60;
+constexpr unsigned NUMBER_FIELD = 26; // 25 characters and the terminator
 constexpr int FORWARDED_TO_FIELD = 1009;
 constexpr int SERVED_USER_FIELD = 1010;
 constexpr int FIRST_RADIO = 1020;
@@ -37,6 +38,12 @@ unsigned readNumberField(void* context, int controlId, char* buffer, unsigned bu
     if (&text == &none) {
         breach(f, "read a field that is neither 1009 nor 1010");
     }
+    if (bufferSize != NUMBER_FIELD) {
+        breach(f, "read a number field into other than 26 bytes");
+        if (bufferSize == 0) {
+            return 0;
+        }
+    }
     // As GetDlgItemTextA does: at most bufferSize - 1 characters, terminated.
     size_t n = text.size() < bufferSize - 1 ? text.size() : bufferSize - 1;
     std::memcpy(buffer, text.data(), n);
@@ -51,7 +58,9 @@ int countStatusLines(void* context) {
 void deleteFirstStatusLine(void* context) {
     FakePlatform* f = self(context);
     f->calls.push_back("delete");
-    if (!f->refuseDelete && !f->lines.empty()) {
+    if (f->lines.empty()) {
+        breach(f, "deleted a line of an empty list: room is made only on a full one");
+    } else if (!f->refuseDelete) {
         f->lines.pop_front();
     }
 }
@@ -120,7 +129,7 @@ PlatformHandle createEvent(void* context) {
     FakePlatform* f = self(context);
     f->calls.push_back("event");
     if (f->eventCreationFails) {
-        return PLATFORM_NO_HANDLE;
+        return 0; // CreateEventA's NULL, which the Win32 side passes on as it is
     }
     ++f->eventsCreated;
     PlatformHandle h = f->nextHandle++;

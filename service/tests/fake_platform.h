@@ -2,8 +2,8 @@
 // Every call is recorded; answers and faults are set per case. It holds the
 // core to the contract's own numbers, written out here rather than taken from
 // the headers under test, so that a wrong constant in the core fails tests:
-// any other control code, record size, control identifier, radio range, timer
-// or device path counts as a breach.
+// any other control code, record size, number field size, control identifier,
+// radio range, timer or device path counts as a breach.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,8 @@
 
 namespace {
 
+const char DIGITS_30[] = "123456789012345678901234567890";
+
 std::string outcome(uint16_t code) {
     char text[OUTCOME_TEXT_SIZE];
     std::memset(text, 'x', sizeof text);
@@ -39,6 +41,16 @@ TEST(ForwardingRequestBytes, BusyActivationOfTheExampleNumbers) {
     forwardingRequestBuild(&r, 0x81, "821", "739");
     EXPECT_EQ(0x81, r.bytes[0]);
     EXPECT_EQ(0, std::memcmp(expected + 1, r.bytes + 1, sizeof expected - 1));
+
+    // The builder itself cuts a longer number at 25 characters, each field
+    // keeping its terminator.
+    std::memset(r.bytes, 0xEE, sizeof r.bytes);
+    forwardingRequestBuild(&r, 0x02, DIGITS_30, DIGITS_30);
+    std::memset(expected, 0, sizeof expected);
+    expected[0] = 0x02;
+    std::memcpy(expected + 1, DIGITS_30, 25);
+    std::memcpy(expected + 27, DIGITS_30, 25);
+    EXPECT_EQ(0, std::memcmp(expected, r.bytes, sizeof expected));
 }
 
 TEST(ResultCode, ReadLittleEndianIntoEveryOutcomeText) {
@@ -83,6 +95,11 @@ TEST(InterrogationRecordBytes, NumberAtOffsetZeroAndZeroAfterIt) {
     std::memset(rec.bytes, 0xEE, sizeof rec.bytes);
     interrogationRecordBuild(&rec, "821");
     uint8_t expected[60] = {'8', '2', '1'};
+    EXPECT_EQ(0, std::memcmp(expected, rec.bytes, sizeof expected));
+
+    std::memset(rec.bytes, 0xEE, sizeof rec.bytes);
+    interrogationRecordBuild(&rec, DIGITS_30); // cut at 25, terminator at 25
+    std::memcpy(expected, DIGITS_30, 25);
     EXPECT_EQ(0, std::memcmp(expected, rec.bytes, sizeof expected));
 }
 

@@ -54,7 +54,8 @@ TEST_F(Poller, FirstPollFinishingAtOnceArmsNoTimer) {
 TEST_F(Poller, ATwentyFiveDigitNumberIsSentWholeAndReportedWhole) {
     const std::string digits = "1234567890123456789012345";
     numbers(digits, "");
-    fake.interrogationAnswers = {bytes(54, entry(2, 3, digits.c_str(), digits.c_str()))};
+    fake.interrogationAnswers = {bytes(54, entry(2, 3, digits.c_str(), digits.c_str())),
+                                 bytes(54, entry(0, 32, "821", "739"))};
     interrogationPollerPoll(&session);
     std::vector<uint8_t> expected(60, 0);
     std::memcpy(expected.data(), digits.data(), 25);
@@ -63,6 +64,10 @@ TEST_F(Poller, ATwentyFiveDigitNumberIsSentWholeAndReportedWhole) {
     EXPECT_EQ((std::vector<std::string>{REPORT_LINE, "CF by No reply (3.1KHz Audio)",
                                         "From: " + digits, "To:   " + digits, REPORT_LINE}),
               fake.lines);
+    // The longest procedure and service texts together: 36 characters, whole.
+    interrogationPollerPoll(&session);
+    ASSERT_EQ(10u, fake.lines.size());
+    EXPECT_EQ("CF by Immediately (3.1KHz Telephony)", fake.lines[6]);
 }
 
 TEST_F(Poller, NothingYetLogsNothingAndArmsTheTimerOnce) {
@@ -71,7 +76,7 @@ TEST_F(Poller, NothingYetLogsNothingAndArmsTheTimerOnce) {
     interrogationPollerPoll(&session);
     EXPECT_TRUE(fake.lines.empty());
     EXPECT_TRUE(fake.timerArmed);
-    EXPECT_TRUE(session.poller.pollTimerArmed);
+    EXPECT_TRUE(interrogationPollerTimerArmed(&session)); // what the cursor asks
     interrogationPollerPoll(&session); // tick
     interrogationPollerPoll(&session); // a second press while polling
     EXPECT_EQ(1, fake.armCalls);
@@ -89,7 +94,7 @@ TEST_F(Poller, AnEntryGivesExactlyItsFiveLinesThenTheEnd) {
     EXPECT_EQ("Interrogation is finished", fake.lines.back());
     EXPECT_EQ(6u, fake.lines.size());
     EXPECT_FALSE(fake.timerArmed);
-    EXPECT_FALSE(session.poller.pollTimerArmed);
+    EXPECT_FALSE(interrogationPollerTimerArmed(&session));
 }
 
 TEST_F(Poller, OneByteIsATimeOut) {

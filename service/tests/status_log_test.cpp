@@ -11,6 +11,7 @@ struct StatusLogTest : ::testing::Test {
     StatusLog log{};
 
     void SetUp() override { statusLogInit(&log, &platform); }
+    void TearDown() override { EXPECT_EQ(0, fake.breaches) << fake.lastBreach; }
 
     void fill(int count) {
         for (int i = 0; i < count; ++i) {
@@ -23,6 +24,8 @@ struct StatusLogTest : ::testing::Test {
 
 TEST_F(StatusLogTest, StartLogsTheBannerFirst) {
     statusLogStart(&log);
+    // One append of the banner and nothing else: no room made, no other line.
+    EXPECT_EQ((std::vector<std::string_view>{"append"}), fake.calls);
     ASSERT_EQ(1u, fake.lines.size());
     EXPECT_EQ("Quorvan App Version 1.0", fake.lines[0]);
 }
@@ -42,15 +45,18 @@ TEST_F(StatusLogTest, BelowTheLimitNothingIsDeleted) {
     EXPECT_EQ("line 0", fake.lines.front());
 }
 
-TEST_F(StatusLogTest, BannerIsTheFirstToGoAndOrderIsKept) {
+TEST_F(StatusLogTest, BannerIsTheFirstToGoAndLinesPassUnchanged) {
     statusLogStart(&log);
     fill(255);
+    fake.calls.clear();
     statusLogMakeRoom(&log);
-    EXPECT_EQ("line 0", fake.lines.front());
-    statusLogAppend(&log, "b");
-    statusLogAppend(&log, "a");
-    EXPECT_EQ("b", fake.lines[fake.lines.size() - 2]);
-    EXPECT_EQ("a", fake.lines.back());
+    // 256 lines: exactly one deletion of line 0, the banner, and nothing appended.
+    EXPECT_EQ((std::vector<std::string_view>{"delete"}), fake.calls);
+    // A line goes to the list as it is, in one append: no format, trim or cut.
+    const std::string line = " Deactivation is failed (%04x) %s " + std::string(200, '9') + " ";
+    statusLogAppend(&log, line.c_str());
+    EXPECT_EQ((std::vector<std::string_view>{"delete", "append"}), fake.calls);
+    EXPECT_EQ(line, fake.lines.back());
 }
 
 TEST_F(StatusLogTest, AListThatRefusesToShrinkDoesNotHang) {
