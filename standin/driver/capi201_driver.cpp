@@ -6,8 +6,14 @@
 // Set-forwarding requests are decided by the exchange at once but answered
 // when the exchange says the network replies: the IRP waits in a table and a
 // system thread completes it at its due time. Interrogations are answered in
-// the dispatch routine. One spin lock guards the exchange, the table and the
-// counters.
+// the dispatch routine.
+//
+// Two locks. The exchange is reached only from dispatch routines, at
+// PASSIVE_LEVEL, under a mutex; a configuration is built in a second
+// exchange and takes over by a pointer swap. A spin lock guards the table
+// and the counters, which cancel routines and the completing thread reach
+// too; nothing bigger than a table slot is copied under it. Order: mutex,
+// then spin lock.
 //
 // Cancellation is handled here rather than by the system's cancel-safe
 // queue: Wine 8's ntoskrnl implements IoCsqInitialize only, and its
@@ -27,7 +33,8 @@
 #include "driver_model.h"
 
 // Exported by ntoskrnl but declared only in ntifs.h, which does not build
-// beside ntddk.h.
+// beside ntddk.h. Only a thread whose object could not be referenced is
+// waited for through its handle.
 extern "C" NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable,
                                                          PLARGE_INTEGER timeout);
 
@@ -40,7 +47,9 @@ constexpr ULONG VALUE_BUFFER_SIZE = 4096;
 constexpr unsigned COMPLETION_BATCH = 16;
 constexpr LONGLONG HUNDRED_NS_PER_MS = 10000;
 constexpr uint64_t LONGEST_WAIT_MS = 60000;
-constexpr unsigned DRAIN_ATTEMPTS = 2000; // 1 ms each
+// Waits for cancel routines and dispatch routines have no limit (they are
+// short); one that lasts this many 1 ms pauses says so once.
+constexpr unsigned LONG_WAIT_PAUSES = 2000;
 
 struct DeviceNames {
     const WCHAR* device;
@@ -54,19 +63,20 @@ constexpr DeviceNames CONTROL_NAMES = {L"\\Device\\" CFS_CONTROL_DEVICE_NAME,
 enum DeviceRole : uint32_t { ROLE_PROGRAM = 1, ROLE_CONTROL = 2 };
 
 struct DriverState {
-    KSPIN_LOCK lock;
-    SimulatedExchange exchange;
-    SimulatedExchange scratch; // a configured exchange is built here, then copied
+    KSPIN_LOCK lock;     // pending, statistics, stopping
+    KMUTEX exchangeLock; // active and the exchanges, work; held at PASSIVE_LEVEL only
+    SimulatedExchange exchanges[2];
+    SimulatedExchange* active; // the one in use; a configuration is built in the other
     ExchangeConfig work;
     ExchangeConfig startConfig; // what a reset returns to
     PendingTable pending;
     ControlStatistics statistics;
     KEVENT wake; // a new pending answer, or stop
     bool stopping;
-    HANDLE worker;
+    PVOID worker; // the completing thread's object, referenced until it has ended
     LARGE_INTEGER frequency;
     PDRIVER_DISPATCH hostDispatch[IRP_MJ_MAXIMUM_FUNCTION + 1]; // the loader's, put back at unload
-    volatile LONG dispatching; // requests inside this driver's dispatch code now
+    volatile LONG inside; // threads in this driver's dispatch or cancel routine now
 };
 
 struct DeviceHeader {
@@ -95,6 +105,30 @@ NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
+}
+
+// A set-forwarding request whose answer is due. A failed one has its buffer
+// written and its length given all the same: Windows copies a buffered
+// request's output back only on success, so its caller must still see what
+// it sent, and a system that copied it anyway would show.
+NTSTATUS answerSet(PIRP irp, uint16_t resultCode, bool failed, uint32_t bytes) {
+    exchangeWriteResultCode(static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer), resultCode);
+    return finish(irp, failed ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS, bytes);
+}
+
+void lockExchange(DriverState* s) {
+    KeWaitForSingleObject(&s->exchangeLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void unlockExchange(DriverState* s) {
+    KeReleaseMutex(&s->exchangeLock, FALSE);
+}
+
+void countOne(DriverState* s, uint32_t ControlStatistics::*counter) {
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    ++(s->statistics.*counter);
+    KeReleaseSpinLock(&s->lock, irql);
 }
 
 // ---- start configuration --------------------------------------------------
@@ -160,7 +194,12 @@ void readStartConfig(PUNICODE_STRING registryPath, ExchangeConfig* config) {
 
 // ---- pending answers ------------------------------------------------------
 
-void pauseOneMs() {
+// One pause of a wait without limit; the pause that makes it long says so.
+void pauseOneMs(unsigned* paused, const char* waitingFor, long count) {
+    if (++*paused == LONG_WAIT_PAUSES) {
+        DbgPrint("capi201: still waiting for %ld %s after %u ms\n", count, waitingFor,
+                 LONG_WAIT_PAUSES);
+    }
     LARGE_INTEGER pause;
     pause.QuadPart = -HUNDRED_NS_PER_MS;
     KeDelayExecutionThread(KernelMode, FALSE, &pause);
@@ -182,6 +221,9 @@ DRIVER_CANCEL cancelPendingAnswer;
 VOID NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     DriverState* s = headerOf(device)->state;
+    // Counted while its slot is still taken, so that whoever waits for the
+    // table to empty can then wait for this routine to leave.
+    InterlockedIncrement(&s->inside);
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
     const bool found = dropCancelled(s, irp);
@@ -189,13 +231,14 @@ VOID NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     if (found) {
         finish(irp, STATUS_CANCELLED, 0);
     }
+    InterlockedDecrement(&s->inside);
 }
 
 // Cancels the pending answers of owner (all when null) and returns once none
-// is left, including those whose cancel routine is running elsewhere; after
-// DRAIN_ATTEMPTS pauses it gives up and says so.
+// is left, including those whose cancel routine is running elsewhere,
+// however long that takes.
 void cancelPendingOf(DriverState* s, const void* owner) {
-    for (unsigned attempt = 0;;) {
+    for (unsigned paused = 0;;) {
         PIRP taken = nullptr;
         KIRQL irql;
         KeAcquireSpinLock(&s->lock, &irql);
@@ -218,13 +261,7 @@ void cancelPendingOf(DriverState* s, const void* owner) {
         if (left == 0) {
             return;
         }
-        if (attempt == DRAIN_ATTEMPTS) {
-            DbgPrint("capi201: gave up waiting for %u cancel routines after %u ms\n", left,
-                     DRAIN_ATTEMPTS);
-            return;
-        }
-        pauseOneMs();
-        ++attempt;
+        pauseOneMs(&paused, "cancel routines", static_cast<long>(left));
     }
 }
 
@@ -232,6 +269,7 @@ struct ReadyAnswer {
     PIRP irp;
     uint32_t bytesReturned;
     uint16_t resultCode;
+    bool failed;
 };
 
 // The completing thread: answers every due request, then sleeps until the
@@ -260,7 +298,8 @@ VOID NTAPI completeDueAnswers(PVOID context) {
                 slot->cancelling = true; // its cancel routine completes it
                 continue;
             }
-            ready[readyCount++] = ReadyAnswer{irp, slot->bytesReturned, slot->resultCode};
+            ready[readyCount++] =
+                ReadyAnswer{irp, slot->bytesReturned, slot->resultCode, slot->failed};
             pendingRemove(&s->pending, irp);
             ++s->statistics.setCompleted;
             --s->statistics.setPendingNow;
@@ -269,10 +308,7 @@ VOID NTAPI completeDueAnswers(PVOID context) {
         KeReleaseSpinLock(&s->lock, irql);
 
         for (unsigned i = 0; i < readyCount; ++i) {
-            PIRP irp = ready[i].irp;
-            exchangeWriteResultCode(static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer),
-                                    ready[i].resultCode);
-            finish(irp, STATUS_SUCCESS, ready[i].bytesReturned);
+            answerSet(ready[i].irp, ready[i].resultCode, ready[i].failed, ready[i].bytesReturned);
         }
         if (readyCount == COMPLETION_BATCH) {
             continue; // more may be due already
@@ -295,102 +331,132 @@ VOID NTAPI completeDueAnswers(PVOID context) {
 
 // ---- the program's device -------------------------------------------------
 
+// Puts irp in the table with its cancel routine armed; one cancelled
+// meanwhile is ended here.
+NTSTATUS pend(DriverState* s, PIRP irp, void* owner, const ExchangeAnswer& answer) {
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    pendingAdd(&s->pending, irp, owner, answer);
+    ++s->statistics.setPended;
+    ++s->statistics.setPendingNow;
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, cancelPendingAnswer);
+    PIRP cancelledAlready = nullptr;
+    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        dropCancelled(s, irp);
+        cancelledAlready = irp;
+    }
+    KeReleaseSpinLock(&s->lock, irql);
+    if (cancelledAlready != nullptr) {
+        finish(cancelledAlready, STATUS_CANCELLED, 0);
+    } else {
+        KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
+    }
+    return STATUS_PENDING;
+}
+
 NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack) {
     const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     uint8_t* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
 
-    KIRQL irql;
-    KeAcquireSpinLock(&s->lock, &irql);
-    if (code == IOCTL_CF_SET && s->pending.count == PENDING_CAPACITY) {
-        ++s->statistics.rejected;
+    // Held from the room check to the table: only requests here add to it,
+    // so a request that found room keeps it, and the exchange never acts on
+    // one refused for want of room.
+    lockExchange(s);
+    if (code == IOCTL_CF_SET) {
+        KIRQL irql;
+        KeAcquireSpinLock(&s->lock, &irql);
+        const bool full = s->pending.count == PENDING_CAPACITY;
+        if (full) {
+            ++s->statistics.rejected;
+        }
         KeReleaseSpinLock(&s->lock, irql);
-        return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        if (full) {
+            unlockExchange(s);
+            return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        }
     }
     const uint64_t now = nowMs(s);
-    const ExchangeAnswer answer =
-        exchangeSubmit(&s->exchange, code, buffer, inLength, outLength, now);
-
+    const ExchangeAnswer answer = exchangeSubmit(s->active, code, buffer, inLength, outLength, now);
     if (answer.status == EXCHANGE_DUE && answer.dueAtMs > now) {
-        pendingAdd(&s->pending, irp, stack->FileObject, answer);
-        ++s->statistics.setPended;
-        ++s->statistics.setPendingNow;
-        IoMarkIrpPending(irp);
-        IoSetCancelRoutine(irp, cancelPendingAnswer);
-        PIRP cancelledAlready = nullptr;
-        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-            dropCancelled(s, irp);
-            cancelledAlready = irp;
-        }
-        KeReleaseSpinLock(&s->lock, irql);
-        if (cancelledAlready != nullptr) {
-            finish(cancelledAlready, STATUS_CANCELLED, 0);
-        } else {
-            KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
-        }
-        return STATUS_PENDING;
+        const NTSTATUS pended = pend(s, irp, stack->FileObject, answer);
+        unlockExchange(s);
+        return pended;
     }
+    unlockExchange(s);
 
+    if (answer.status == EXCHANGE_DUE) { // due now: answered at once
+        countOne(s, &ControlStatistics::setCompleted);
+        return answerSet(irp, answer.resultCode, answer.failed, answer.bytesReturned);
+    }
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0;
+    uint32_t ControlStatistics::*counter = &ControlStatistics::rejected;
     switch (answer.status) {
-    case EXCHANGE_DUE: // due now: answered at once
-        exchangeWriteResultCode(buffer, answer.resultCode);
-        information = answer.bytesReturned;
-        ++s->statistics.setCompleted;
-        break;
     case EXCHANGE_COMPLETED:
         information = answer.bytesReturned;
-        ++s->statistics.interrogations;
+        counter = &ControlStatistics::interrogations;
         break;
     case EXCHANGE_FINISHED:
         status = STATUS_NO_MORE_ENTRIES;
-        ++s->statistics.interrogations;
+        counter = &ControlStatistics::interrogations;
         break;
     case EXCHANGE_BUFFER_TOO_SMALL:
         status = STATUS_BUFFER_TOO_SMALL;
-        ++s->statistics.rejected;
         break;
     case EXCHANGE_INVALID_PARAMETER:
         status = STATUS_INVALID_PARAMETER;
-        ++s->statistics.rejected;
         break;
     case EXCHANGE_UNKNOWN_REQUEST:
     default:
         status = STATUS_INVALID_DEVICE_REQUEST;
-        ++s->statistics.rejected;
         break;
     }
-    KeReleaseSpinLock(&s->lock, irql);
+    countOne(s, counter);
     return finish(irp, status, information);
 }
 
 // ---- the control device ---------------------------------------------------
 
+// With the exchange held, no program request slips in between.
 void resetDriver(DriverState* s) {
+    lockExchange(s);
     cancelPendingOf(s, nullptr);
+    exchangeInit(s->active, &s->startConfig);
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
-    exchangeInit(&s->exchange, &s->startConfig);
     const uint32_t openHandles = s->statistics.openHandles;
     __builtin_memset(&s->statistics, 0, sizeof s->statistics);
     s->statistics.openHandles = openHandles;
     s->statistics.setPendingNow = s->pending.count;
     KeReleaseSpinLock(&s->lock, irql);
+    unlockExchange(s);
 }
 
-// A control record read: fill(Record*) runs under the lock.
+// Builds the configured exchange in the one not in use, then swaps.
+bool configure(DriverState* s, const ControlConfiguration* request) {
+    lockExchange(s);
+    SimulatedExchange* next = s->active == &s->exchanges[0] ? &s->exchanges[1] : &s->exchanges[0];
+    const bool built = buildConfigured(s->active, request, &s->work, next);
+    if (built) {
+        s->active = next;
+    }
+    unlockExchange(s);
+    return built;
+}
+
+// A control record read: fill(Record*) runs with the exchange held.
 template <typename Record, typename Fill>
 NTSTATUS readRecord(DriverState* s, PIRP irp, ULONG outLength, Fill fill) {
     void* buffer = irp->AssociatedIrp.SystemBuffer;
     if (buffer == nullptr || outLength < sizeof(Record)) {
         return finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
     }
-    KIRQL irql;
-    KeAcquireSpinLock(&s->lock, &irql);
+    lockExchange(s);
     fill(static_cast<Record*>(buffer));
-    KeReleaseSpinLock(&s->lock, irql);
+    unlockExchange(s);
     return finish(irp, STATUS_SUCCESS, sizeof(Record));
 }
 
@@ -405,36 +471,33 @@ NTSTATUS controlDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
         resetDriver(s);
         return finish(irp, STATUS_SUCCESS, 0);
 
-    case CONTROL_IOCTL_CONFIGURE: {
+    case CONTROL_IOCTL_CONFIGURE:
         if (buffer == nullptr || inLength < sizeof(ControlConfiguration)) {
             return finish(irp, STATUS_INVALID_PARAMETER, 0);
         }
-        KIRQL irql;
-        KeAcquireSpinLock(&s->lock, &irql);
-        const bool built = buildConfigured(
-            &s->exchange, static_cast<const ControlConfiguration*>(buffer), &s->work, &s->scratch);
-        if (built) {
-            __builtin_memcpy(&s->exchange, &s->scratch, sizeof s->exchange);
-        }
-        KeReleaseSpinLock(&s->lock, irql);
-        return finish(irp, built ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER, 0);
-    }
+        return finish(irp,
+                      configure(s, static_cast<const ControlConfiguration*>(buffer))
+                          ? STATUS_SUCCESS
+                          : STATUS_INVALID_PARAMETER,
+                      0);
 
     case CONTROL_IOCTL_READ_LOG:
-        return readRecord<ControlReceivedLog>(s, irp, outLength, [s](ControlReceivedLog* log) {
-            fillReceivedLog(&s->exchange, log);
-        });
+        return readRecord<ControlReceivedLog>(
+            s, irp, outLength, [s](ControlReceivedLog* log) { fillReceivedLog(s->active, log); });
 
     case CONTROL_IOCTL_STATISTICS:
         return readRecord<ControlStatistics>(s, irp, outLength, [s](ControlStatistics* out) {
-            s->statistics.forwardingCount = s->exchange.forwardingCount;
+            KIRQL irql;
+            KeAcquireSpinLock(&s->lock, &irql);
             __builtin_memcpy(out, &s->statistics, sizeof *out);
+            KeReleaseSpinLock(&s->lock, irql);
+            out->forwardingCount = s->active->forwardingCount;
         });
 
     case CONTROL_IOCTL_READ_FORWARDINGS:
         return readRecord<ControlForwardingTable>(
             s, irp, outLength,
-            [s](ControlForwardingTable* table) { fillForwardingTable(&s->exchange, table); });
+            [s](ControlForwardingTable* table) { fillForwardingTable(s->active, table); });
 
     default:
         return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
@@ -484,7 +547,7 @@ DRIVER_DISPATCH dispatch;
 NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
     DeviceHeader* header = headerOf(device);
     DriverState* s = header->state;
-    InterlockedIncrement(&s->dispatching);
+    InterlockedIncrement(&s->inside);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
     switch (stack->MajorFunction) {
@@ -505,7 +568,7 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
         status = finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
         break;
     }
-    InterlockedDecrement(&s->dispatching);
+    InterlockedDecrement(&s->inside);
     return status;
 }
 
@@ -539,32 +602,76 @@ void removeDevice(PDEVICE_OBJECT device, const DeviceNames& names) {
     IoDeleteDevice(device);
 }
 
-void stopWorker(DriverState* s) {
+// The thread object type. ntoskrnl exports PsThreadType as a variable that
+// holds it. The DDK header declares that variable as a POBJECT_TYPE* import
+// for the usual `*PsThreadType`, which needs an import library that binds the
+// name to the import slot; with this toolchain's imports the name is the
+// variable itself, and `*PsThreadType` would read one pointer too far (into
+// the type object, as Wine's host shows by faulting).
+POBJECT_TYPE threadObjectType() {
+    return reinterpret_cast<POBJECT_TYPE>(PsThreadType);
+}
+
+void askWorkerToStop(DriverState* s) {
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
     s->stopping = true;
     KeReleaseSpinLock(&s->lock, irql);
     KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
-    ZwWaitForSingleObject(s->worker, FALSE, nullptr);
-    ZwClose(s->worker);
+}
+
+// The completing thread, held by its object: the handle is closed at once,
+// and stopWorker waits on the object.
+NTSTATUS startWorker(DriverState* s) {
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE thread = nullptr;
+    NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, &attributes, nullptr,
+                                           nullptr, completeDueAnswers, s);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    status = ObReferenceObjectByHandle(thread, SYNCHRONIZE, threadObjectType(), KernelMode,
+                                       &s->worker, nullptr);
+    if (!NT_SUCCESS(status)) {
+        // It runs all the same: stop it through the handle, which still works.
+        s->worker = nullptr;
+        askWorkerToStop(s);
+        ZwWaitForSingleObject(thread, FALSE, nullptr);
+    }
+    ZwClose(thread);
+    return status;
+}
+
+void stopWorker(DriverState* s) {
+    askWorkerToStop(s);
+    KeWaitForSingleObject(s->worker, Executive, KernelMode, FALSE, nullptr);
+    ObDereferenceObject(s->worker);
     s->worker = nullptr;
 }
 
-// Wine unloads at once, with handles still open, and unmaps the image while
-// their close requests may still come: hand those to the loader's default
-// handler and let requests already inside this driver leave first.
-void detachDispatch(PDRIVER_OBJECT driver, DriverState* s) {
+void waitUntilNoneInside(DriverState* s) {
+    for (unsigned paused = 0; s->inside != 0;) {
+        pauseOneMs(&paused, "dispatch or cancel routines", s->inside);
+    }
+}
+
+// What unload does for Wine, and only for Wine. Windows calls the unload
+// routine once no file object refers to the devices any more, when no
+// request can be pending or inside this driver. Wine unloads at once, with
+// handles still open and their requests pending (it never sends
+// IRP_MJ_CLEANUP), and unmaps the image while their close requests may still
+// come. So: hand later requests to the loader's default handler, wait for
+// those already inside this driver to leave, end what still pends and wait
+// for the cancel routines that end it. Each wait lasts as long as it takes,
+// since the state they use goes with the program's device.
+void quiesceForEarlyUnload(PDRIVER_OBJECT driver, DriverState* s) {
     for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
         driver->MajorFunction[i] = s->hostDispatch[i];
     }
-    for (unsigned attempt = 0; s->dispatching != 0; ++attempt) {
-        if (attempt == DRAIN_ATTEMPTS) {
-            DbgPrint("capi201: unloading with %ld requests still in dispatch after %u ms\n",
-                     s->dispatching, DRAIN_ATTEMPTS);
-            return;
-        }
-        pauseOneMs();
-    }
+    waitUntilNoneInside(s);
+    cancelPendingOf(s, nullptr);
+    waitUntilNoneInside(s); // the cancel routines that took the last slots
 }
 
 DRIVER_UNLOAD unloadDriver;
@@ -584,9 +691,8 @@ VOID NTAPI unloadDriver(PDRIVER_OBJECT driver) {
         return;
     }
     DriverState* s = headerOf(program)->state;
-    detachDispatch(driver, s);
+    quiesceForEarlyUnload(driver, s);
     stopWorker(s);
-    cancelPendingOf(s, nullptr);
     if (control != nullptr) {
         removeDevice(control, CONTROL_NAMES);
     }
@@ -601,11 +707,13 @@ DriverState* initState(PDEVICE_OBJECT program, PUNICODE_STRING registryPath) {
     DriverState* s = &extension->state;
     extension->header = DeviceHeader{ROLE_PROGRAM, s};
     KeInitializeSpinLock(&s->lock);
+    KeInitializeMutex(&s->exchangeLock, 0);
     KeInitializeEvent(&s->wake, SynchronizationEvent, FALSE);
     KeQueryPerformanceCounter(&s->frequency);
     pendingInit(&s->pending);
     readStartConfig(registryPath, &s->startConfig);
-    if (!exchangeInit(&s->exchange, &s->startConfig)) {
+    s->active = &s->exchanges[0];
+    if (!exchangeInit(s->active, &s->startConfig)) {
         DbgPrint("capi201: some start forwardings refused\n");
     }
     return s;
@@ -638,8 +746,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     }
     *headerOf(control) = DeviceHeader{ROLE_CONTROL, s};
 
-    status = PsCreateSystemThread(&s->worker, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                  completeDueAnswers, s);
+    status = startWorker(s);
     if (!NT_SUCCESS(status)) {
         removeDevice(control, CONTROL_NAMES);
         removeDevice(program, PROGRAM_NAMES);
@@ -656,7 +763,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     driver->DriverUnload = unloadDriver;
     DbgPrint("capi201: loaded; delay %u ms, time-out %u ms, %u unreachable, %u forwardings\n",
              s->startConfig.delayMs, s->startConfig.timeOutMs, s->startConfig.unreachableCount,
-             s->exchange.forwardingCount);
+             s->active->forwardingCount);
     program->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
     control->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
     return STATUS_SUCCESS;

@@ -11,14 +11,19 @@
 //
 //   CONTROL_IOCTL_RESET            in: nothing, out: nothing.
 //       Back to the driver's start configuration (registry values or
-//       defaults): forwardings, delays, unreachable numbers. Clears the
-//       running query, the received log and the counters (openHandles stays:
-//       it counts what is open now). Pending set-forwarding requests are
-//       cancelled (STATUS_CANCELLED).
+//       defaults): forwardings, delays, unreachable numbers, set-forwarding
+//       requests answered rather than failed. Clears the running query, the
+//       received log and the counters (openHandles stays: it counts what is
+//       open now). Pending set-forwarding requests are cancelled
+//       (STATUS_CANCELLED).
 //   CONTROL_IOCTL_CONFIGURE        in: ControlConfiguration, out: nothing.
 //       Changes the fields named in `fields`; forwardings listed are added to
 //       those in force (one of the same number, procedure and basic service
-//       is replaced).
+//       is replaced). With failSetRequests not 0, every set-forwarding
+//       request from then on changes nothing and, once its network delay has
+//       passed, ends with STATUS_UNSUCCESSFUL (Information 53, its buffer
+//       written as for an answer: Windows does not copy it back after an
+//       error).
 //       All or nothing: a bad number, procedure or count rejects the request
 //       with STATUS_INVALID_PARAMETER and changes nothing. Keeps the received
 //       log; ends the running query.
@@ -76,6 +81,7 @@ constexpr uint32_t CONTROL_SET_TIME_OUT = 1u << 1;
 constexpr uint32_t CONTROL_SET_QUERY_IDLE = 1u << 2;
 constexpr uint32_t CONTROL_SET_UNREACHABLE = 1u << 3; // replaces the list
 constexpr uint32_t CONTROL_ADD_FORWARDINGS = 1u << 4;
+constexpr uint32_t CONTROL_SET_FAIL_SET_REQUESTS = 1u << 5;
 
 struct ControlConfiguration {
     uint32_t fields;      // CONTROL_SET_* / CONTROL_ADD_FORWARDINGS
@@ -86,6 +92,7 @@ struct ControlConfiguration {
     uint32_t forwardingCount;
     char unreachable[CONTROL_UNREACHABLE_CAPACITY][NUMBER_FIELD_SIZE];
     ControlForwarding forwardings[CONTROL_FORWARDING_CAPACITY];
+    uint32_t failSetRequests; // not 0: set-forwarding requests fail when due
 };
 
 // The latest requests, oldest first; bytes holds the first min(inLength, 60)
@@ -118,7 +125,8 @@ struct ControlForwardingTable {
 // The same bytes on i686 and x86_64.
 static_assert(offsetof(ControlConfiguration, unreachable) == 24, "configuration layout");
 static_assert(offsetof(ControlConfiguration, forwardings) == 128, "configuration layout");
-static_assert(sizeof(ControlConfiguration) == 1856, "configuration layout");
+static_assert(offsetof(ControlConfiguration, failSetRequests) == 1856, "configuration layout");
+static_assert(sizeof(ControlConfiguration) == 1860, "configuration layout");
 static_assert(offsetof(ControlReceivedLog, entries) == 8, "log layout");
 static_assert(sizeof(ControlReceivedLog) == 8 + 16 * 88, "log layout");
 static_assert(sizeof(ControlStatistics) == 40, "statistics layout");

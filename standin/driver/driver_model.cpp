@@ -114,7 +114,7 @@ bool addForwarding(ExchangeConfig* config, const ControlForwarding& added) {
 
 constexpr uint32_t KNOWN_FIELDS = CONTROL_SET_DELAY | CONTROL_SET_TIME_OUT |
                                   CONTROL_SET_QUERY_IDLE | CONTROL_SET_UNREACHABLE |
-                                  CONTROL_ADD_FORWARDINGS;
+                                  CONTROL_ADD_FORWARDINGS | CONTROL_SET_FAIL_SET_REQUESTS;
 
 } // namespace
 
@@ -131,6 +131,7 @@ bool pendingAdd(PendingTable* table, void* request, void* owner, const ExchangeA
             slot.sequence = table->nextSequence++;
             slot.bytesReturned = answer.bytesReturned;
             slot.resultCode = answer.resultCode;
+            slot.failed = answer.failed;
             slot.cancelling = false;
             ++table->count;
             return true;
@@ -235,6 +236,9 @@ bool buildConfigured(const SimulatedExchange* live, const ControlConfiguration* 
     }
     if ((request->fields & CONTROL_SET_QUERY_IDLE) != 0) {
         work->queryIdleMs = request->queryIdleMs;
+    }
+    if ((request->fields & CONTROL_SET_FAIL_SET_REQUESTS) != 0) {
+        work->failSetRequests = request->failSetRequests;
     }
     if ((request->fields & CONTROL_SET_UNREACHABLE) != 0) {
         __builtin_memcpy(work->unreachable, request->unreachable, sizeof work->unreachable);

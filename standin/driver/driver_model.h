@@ -25,6 +25,7 @@ struct PendingAnswer {
     uint32_t sequence; // arrival order, breaks ties between equal due times
     uint32_t bytesReturned;
     uint16_t resultCode;
+    bool failed;     // ends with an error status, not with its result code
     bool cancelling; // its cancel routine has it; never complete it here
 };
 

@@ -88,6 +88,7 @@ ExchangeAnswer answerWith(ExchangeStatus status) {
     answer.bytesReturned = 0;
     answer.resultCode = 0;
     answer.dueAtMs = 0;
+    answer.failed = false;
     return answer;
 }
 
@@ -108,6 +109,11 @@ ExchangeAnswer decideSet(SimulatedExchange* exchange, const uint8_t* buffer, uin
         return answerWith(EXCHANGE_BUFFER_TOO_SMALL);
     }
     const uint64_t answeredAt = later(nowMs, exchange->config.delayMs);
+    if (exchange->config.failSetRequests != 0) {
+        ExchangeAnswer lost = due(EXCHANGE_RESULT_LOST, answeredAt);
+        lost.failed = true;
+        return lost;
+    }
     const uint8_t control = buffer[REQUEST_CONTROL_OFFSET];
     const uint8_t procedure = control & FORWARDING_PROCEDURE_MASK;
     const bool deactivate = (control & FORWARDING_DIRECTION_DEACTIVATE) != 0;

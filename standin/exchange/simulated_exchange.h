@@ -15,6 +15,10 @@
 //     - nowMs + config.delayMs        accepted or rejected by the network;
 //     - nowMs + config.timeOutMs      the served user number is unreachable
 //                                     (result RESULT_CODE_TIME_OUT, no change).
+//   With config.failSetRequests set, every request that reaches the network
+//   fails instead: nothing changes and its answer, due after delayMs, is
+//   marked `failed` (result EXCHANGE_RESULT_LOST), for a driver to end the
+//   request with an error status.
 //   Activation (bit 7 clear) replaces every forwarding of that served user
 //   number and procedure with one for all services (BASIC_SERVICE_ALL);
 //   deactivation removes every forwarding of that number and procedure,
@@ -56,6 +60,9 @@ constexpr uint16_t EXCHANGE_RESULT_NOT_ACTIVE = 0x3A03;        // nothing to dea
 constexpr uint16_t EXCHANGE_RESULT_TABLE_FULL = 0x3A04;        // no room for another forwarding
 constexpr uint16_t EXCHANGE_RESULT_INVALID_PROCEDURE = 0x3A05; // procedure code 3
 constexpr uint16_t EXCHANGE_RESULT_INVALID_CONTROL = 0x3A06;   // bits 2-6 of the control byte set
+// What a failed answer carries: a driver writes it as for any answer, so
+// that it would show if the failed request's buffer ever reached its caller.
+constexpr uint16_t EXCHANGE_RESULT_LOST = 0x3A07;
 
 // Defaults of exchangeDefaultConfig.
 constexpr uint32_t EXCHANGE_DEFAULT_DELAY_MS = 300;
@@ -67,7 +74,8 @@ constexpr char EXCHANGE_DEFAULT_UNREACHABLE_NUMBER[] = "999";
 //   COMPLETED         STATUS_SUCCESS, Information = bytesReturned
 //   DUE               exchangeWriteResultCode, pend until dueAtMs, then
 //                     STATUS_SUCCESS with Information = bytesReturned
-//                     (the caller sees the buffer only once it completes)
+//                     (the caller sees the buffer only once it completes);
+//                     STATUS_UNSUCCESSFUL instead when `failed`
 //   FINISHED          STATUS_NO_MORE_ENTRIES
 //   BUFFER_TOO_SMALL  STATUS_BUFFER_TOO_SMALL
 //   INVALID_PARAMETER STATUS_INVALID_PARAMETER
@@ -86,12 +94,14 @@ struct ExchangeAnswer {
     uint32_t bytesReturned; // COMPLETED and DUE
     uint16_t resultCode;    // DUE only
     uint64_t dueAtMs;       // DUE only; may equal the submission time (delay 0)
+    bool failed;            // DUE only: the request ends with an error status
 };
 
 struct ExchangeConfig {
-    uint32_t delayMs;     // network round trip of an answered request
-    uint32_t timeOutMs;   // how long before an unreachable number is given up
-    uint32_t queryIdleMs; // 0: a query is never forgotten
+    uint32_t delayMs;         // network round trip of an answered request
+    uint32_t timeOutMs;       // how long before an unreachable number is given up
+    uint32_t queryIdleMs;     // 0: a query is never forgotten
+    uint32_t failSetRequests; // not 0: every set-forwarding request fails, changing nothing
     unsigned unreachableCount;
     char unreachable[EXCHANGE_UNREACHABLE_CAPACITY][NUMBER_FIELD_SIZE];
     unsigned forwardingCount; // forwardings in force at start
@@ -120,7 +130,8 @@ struct SimulatedExchange {
 
 // No forwardings, EXCHANGE_DEFAULT_DELAY_MS, EXCHANGE_DEFAULT_TIME_OUT_MS,
 // EXCHANGE_DEFAULT_QUERY_IDLE_MS, and EXCHANGE_DEFAULT_UNREACHABLE_NUMBER as
-// the one unreachable number, so a demonstration shows every outcome.
+// the one unreachable number, so a demonstration shows every outcome;
+// set-forwarding requests do not fail.
 void exchangeDefaultConfig(ExchangeConfig* config);
 
 // Starts the exchange from config (copied). False, with the exchange still

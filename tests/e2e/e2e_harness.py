@@ -165,10 +165,11 @@ class Session:
 
     def reset_driver(self, **settings):
         """Back to the start state, then the given settings: delay, timeout,
-        idle (ms), unreachable ("999,555" or "none"), forward (a list of
+        idle (ms), unreachable ("999,555" or "none"), failset (1: set-forwarding
+        requests end with an error once due), forward (a list of
         "P:S:SERVED:TO")."""
         verbs = ["drv-reset"]
-        for key in ("delay", "timeout", "idle", "unreachable"):
+        for key in ("delay", "timeout", "idle", "unreachable", "failset"):
             if key in settings:
                 verbs += ["drv-config", key, settings[key]]
         for forwarding in settings.get("forward", []):

@@ -140,6 +140,24 @@ def every_outcome_text(s):
     check(out.one("filled").split()[0] != "0", "the probe could not fill the driver's queue")
     expected += ["Activation is failed", "Deactivation is failed"]
     check_equal(s.lines(), expected, "status after requests refused at once")
+
+    # Pended, then ended by the driver with an error: nothing is copied back
+    # into the buffer, so there is no code to show, only "failed".
+    s.reset_driver(delay=400, failset=1)
+    for command, line in ((ACTIVATE, "Activation is failed"),
+                          (DEACTIVATE, "Deactivation is failed")):
+        out = s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739", "click", command)
+        expected.append(line)
+        busy_ms = int(out.one("clicked").split()[1])
+        check(busy_ms >= 300, f"{line!r} after an error: the dialog answered after {busy_ms} ms")
+        check_request(last_set(s), 0x80 if command == DEACTIVATE else 0x00, "821", "739", line)
+        check_equal(s.lines(), expected, f"status after {line!r} ended with an error")
+    check_equal(s.stats()["setPended"], 2, "requests pended, then ended with an error")
+    # The dialog goes on working.
+    s.reset_driver(delay=400)
+    s.probe("click", ACTIVATE)
+    expected.append("Activation is successful")
+    check_equal(s.lines(), expected, "status after the requests that ended with an error")
     s.close("cancel")
 
 

@@ -317,6 +317,22 @@ void testSetForwarding() {
           "statistics: one pended, one completed", "pended %u completed %u now %u", s.setPended,
           s.setCompleted, s.setPendingNow);
 
+    // Ended with an error after its delay: nothing is copied back, so the
+    // buffer still starts with control byte 0x01 and the '8' of 821.
+    ControlConfiguration failing = {};
+    failing.fields = CONTROL_SET_FAIL_SET_REQUESTS;
+    failing.failSetRequests = 1;
+    controlRequest(CONTROL_IOCTL_CONFIGURE, &failing, sizeof failing, nullptr, 0);
+    set = setForwarding(device, PROCEDURE_BUSY, "821", "740");
+    check(set.pended && !set.completed && set.error == ERROR_GEN_FAILURE &&
+              set.resultCode == 0x3801 &&
+              findForwarding(forwardings(), PROCEDURE_BUSY, "821", "739"),
+          "set: failed after its delay, buffer as sent, nothing changed",
+          "pended %d completed %d error %lu code %04x", set.pended, set.completed, set.error,
+          set.resultCode);
+    failing.failSetRequests = 0;
+    controlRequest(CONTROL_IOCTL_CONFIGURE, &failing, sizeof failing, nullptr, 0);
+
     configureTimes(0, 0);
     set = setForwarding(device, PROCEDURE_NO_REPLY, "822", "740");
     check(!set.pended && set.completed && set.bytes == FORWARDING_REQUEST_SIZE &&

@@ -102,6 +102,7 @@ TEST_F(ExchangeTest, ActivationReplacesAndDeactivationRemovesOnlyThatNumberAndPr
     EXPECT_EQ(a.resultCode, RESULT_CODE_SUCCESS);
     EXPECT_EQ(a.dueAtMs, 1000u + EXCHANGE_DEFAULT_DELAY_MS);
     EXPECT_EQ(a.bytesReturned, FORWARDING_REQUEST_SIZE);
+    EXPECT_FALSE(a.failed);
     EXPECT_EQ(bytes, sent) << "the answer is written by the caller when due";
     EXPECT_EQ(ex.forwardingCount, 3u);
     EXPECT_EQ(forwardedTo("821", PROCEDURE_BUSY, BASIC_SERVICE_SPEECH), nullptr);
@@ -184,6 +185,21 @@ TEST_F(ExchangeTest, UnreachableNumbersTimeOutBothWaysWithoutChangingAnything) {
     EXPECT_EQ(set(BUSY_ON, "220", "739").resultCode, RESULT_CODE_SUCCESS);
     EXPECT_EQ(set(BUSY_ON, EXCHANGE_DEFAULT_UNREACHABLE_NUMBER, "739").resultCode,
               RESULT_CODE_SUCCESS);
+}
+
+TEST_F(ExchangeTest, FailingRequestsFailWhenDueBothWaysWithoutChangingAnything) {
+    config.failSetRequests = 1;
+    start({forwarding(PROCEDURE_BUSY, BASIC_SERVICE_ALL, "821", "739")});
+    for (uint8_t control : {BUSY_ON, BUSY_OFF}) {
+        ExchangeAnswer a = set(control, "821", "740", 10);
+        EXPECT_EQ(a.status, EXCHANGE_DUE);
+        EXPECT_TRUE(a.failed);
+        EXPECT_EQ(a.resultCode, 0x3A07);
+        EXPECT_EQ(a.dueAtMs, 10u + EXCHANGE_DEFAULT_DELAY_MS);
+        EXPECT_EQ(a.bytesReturned, FORWARDING_REQUEST_SIZE);
+    }
+    EXPECT_EQ(ex.forwardingCount, 1u);
+    EXPECT_STREQ(forwardedTo("821", PROCEDURE_BUSY, BASIC_SERVICE_ALL), "739");
 }
 
 // --- interrogation ---

@@ -692,7 +692,8 @@ const Verb VERBS[] = {
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
     {"drv-config", 2, driverConfigure,
-     "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO"},
+     "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO, "
+     "failset 1|0"},
     {"drv-received", 0, driverReceived, "drv-received       received N, then request ... HEX"},
     {"drv-stats", 0, driverStatistics, "drv-stats          stat KEY VALUE lines"},
     {"drv-fill", 0, driverFill,

@@ -111,7 +111,8 @@ bool driverReset(char**) {
 }
 
 // One setting per verb: delay MS, timeout MS, idle MS, unreachable LIST,
-// forward P:S:SERVED:TO (added to the forwardings in force).
+// forward P:S:SERVED:TO (added to the forwardings in force), failset 1|0
+// (set-forwarding requests end with an error once due, or are answered).
 bool driverConfigure(char** args) {
     static ControlConfiguration config;
     memset(&config, 0, sizeof config);
@@ -139,6 +140,14 @@ bool driverConfigure(char** args) {
         config.fields = CONTROL_ADD_FORWARDINGS;
         if (!parseForwarding(value, &config))
             return false;
+    } else if (strcmp(key, "failset") == 0) {
+        int failing = 0;
+        if (!parseInt(value, &failing) || (failing != 0 && failing != 1)) {
+            fail("failset takes 1 or 0, not \"%s\"", value);
+            return false;
+        }
+        config.fields = CONTROL_SET_FAIL_SET_REQUESTS;
+        config.failSetRequests = static_cast<uint32_t>(failing);
     } else {
         fail("unknown setting \"%s\"", key);
         return false;
