@@ -84,10 +84,8 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     switch (f->kind) {
     case FAULT_PENDING:
     case FAULT_PENDING_WAIT_FAILS:
-    case FAULT_PENDING_ENDS_FAILED:
         f->holding = true;
         f->holdingWaitFails = f->kind == FAULT_PENDING_WAIT_FAILS;
-        f->holdingEndsFailed = f->kind == FAULT_PENDING_ENDS_FAILED;
         f->heldBuffer = buffer;
         f->heldSize = bufferSize <= sizeof f->scratch ? bufferSize : sizeof f->scratch;
         f->heldBytes = 0;
@@ -126,14 +124,9 @@ IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturn
             return inner;
         }
     }
-    f->holding = false;
-    if (f->holdingEndsFailed) {
-        // An error status: the answer is never copied back.
-        f->heldBuffer = nullptr;
-        return IO_ENDED_FAILED;
-    }
     std::memcpy(f->heldBuffer, f->scratch, f->heldSize);
     *bytesReturned = f->heldBytes;
+    f->holding = false;
     f->heldBuffer = nullptr;
     return IO_ENDED_SUCCEEDED;
 }
@@ -190,8 +183,6 @@ const char* faultKindName(FaultKind kind) {
         return "pending";
     case FAULT_PENDING_WAIT_FAILS:
         return "pending, wait fails";
-    case FAULT_PENDING_ENDS_FAILED:
-        return "pending, ends in failure";
     case FAULT_WAIT_FAILS:
         return "wait fails";
     case FAULT_ARM_FAILS:
@@ -207,7 +198,7 @@ std::vector<FaultKind> faultsFor(FaultOperation operation) {
     case OPERATION_EVENT:
         return {FAULT_EVENT_FAILS};
     case OPERATION_SET:
-        return {FAULT_REFUSED, FAULT_PENDING, FAULT_PENDING_WAIT_FAILS, FAULT_PENDING_ENDS_FAILED};
+        return {FAULT_REFUSED, FAULT_PENDING, FAULT_PENDING_WAIT_FAILS};
     case OPERATION_INTERROGATE:
         return {FAULT_REFUSED, FAULT_PENDING};
     case OPERATION_WAIT:

@@ -26,7 +26,6 @@ enum FaultKind {
     FAULT_REFUSED,            // the control call fails at once
     FAULT_PENDING,            // the driver holds the request; it completes when waited for
     FAULT_PENDING_WAIT_FAILS, // the driver holds the request and the wait fails
-    FAULT_PENDING_ENDS_FAILED, // the driver holds the request, then ends it with an error
     FAULT_WAIT_FAILS,         // the wait for a request the driver holds fails
     FAULT_ARM_FAILS,          // the poll timer cannot be armed
 };
@@ -53,7 +52,6 @@ struct FaultPlatform {
     bool holding = false;
     bool holdingInnerPending = false; // the inner device left the scratch copy pending too
     bool holdingWaitFails = false;
-    bool holdingEndsFailed = false;
     uint8_t* heldBuffer = nullptr;
     uint32_t heldSize = 0;
     uint32_t heldBytes = 0;

@@ -347,7 +347,6 @@ struct SweepRun {
         case FAULT_EVENT_FAILS:
         case FAULT_REFUSED:
         case FAULT_PENDING_WAIT_FAILS:
-        case FAULT_PENDING_ENDS_FAILED:
         case FAULT_WAIT_FAILS:
             owed = {failedLine};
             // An interrogation that cannot be completed ends the poll.
