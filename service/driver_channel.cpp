@@ -52,9 +52,9 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
         answered = true;
         break;
     case IO_PENDING: {
-        IoEnd end = waitIfPending ? p->waitForRequest(p->context, channel->driverHandle,
-                                                      bytesReturned)
-                                  : IO_WAIT_FAILED;
+        IoEnd end = waitIfPending
+                        ? p->waitForRequest(p->context, channel->driverHandle, bytesReturned)
+                        : IO_WAIT_FAILED;
         // A request that ended in failure left its answer uncopied: the
         // buffer holds the request as sent, not a result.
         answered = end == IO_ENDED_SUCCEEDED;

@@ -27,7 +27,8 @@ void reportBlockLog(StatusLog* log, const InterrogationRecord* record) {
     forwardingEntryRead(record, &entry);
     statusLogMakeRoom(log);
     logLine(log, REPORT_SEPARATOR, "", "");
-    logLine(log, REPORT_CF_BY, procedureText(entry.procedure), basicServiceText(entry.basicService));
+    logLine(log, REPORT_CF_BY, procedureText(entry.procedure),
+            basicServiceText(entry.basicService));
     logLine(log, REPORT_FROM, entry.servedUserNumber, "");
     logLine(log, REPORT_TO, entry.forwardedToNumber, "");
     logLine(log, REPORT_SEPARATOR, "", "");

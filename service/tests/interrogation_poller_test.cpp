@@ -76,9 +76,9 @@ TEST_F(Poller, NothingYetLogsNothingAndArmsTheTimerOnce) {
     interrogationPollerPoll(&session);
     EXPECT_TRUE(fake.lines.empty());
     EXPECT_TRUE(fake.timerArmed);
-    EXPECT_TRUE(interrogationPollerTimerArmed(&session)); // what the cursor asks
-    interrogationPollerPoll(&session); // tick
-    interrogationPollerPoll(&session); // a second press while polling
+    EXPECT_TRUE(interrogationPollerTimerArmed(&session)); // what the dialog's cursor asks
+    interrogationPollerPoll(&session);
+    interrogationPollerPoll(&session); // a tick, then a second press while polling
     EXPECT_EQ(1, fake.armCalls);
     EXPECT_EQ(0, fake.killCalls);
     EXPECT_EQ(3u, fake.interrogationRequests.size());
