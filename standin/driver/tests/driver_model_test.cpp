@@ -9,13 +9,12 @@
 
 namespace {
 
-ExchangeAnswer dueAt(uint64_t ms, uint16_t code = RESULT_CODE_SUCCESS, bool failed = false) {
+ExchangeAnswer dueAt(uint64_t ms, uint16_t code = RESULT_CODE_SUCCESS) {
     ExchangeAnswer answer = {};
     answer.status = EXCHANGE_DUE;
     answer.bytesReturned = FORWARDING_REQUEST_SIZE;
     answer.resultCode = code;
     answer.dueAtMs = ms;
-    answer.failed = failed;
     return answer;
 }
 
@@ -42,7 +41,7 @@ class PendingTableTest : public ::testing::Test {
 
 TEST_F(PendingTableTest, AnswersComeOutByDueTimeThenArrivalWithTheirCodes) {
     ASSERT_TRUE(pendingAdd(&table, request(1), nullptr, dueAt(300, 1)));
-    ASSERT_TRUE(pendingAdd(&table, request(2), nullptr, dueAt(100, 2, true)));
+    ASSERT_TRUE(pendingAdd(&table, request(2), nullptr, dueAt(100, 2)));
     ASSERT_TRUE(pendingAdd(&table, request(3), nullptr, dueAt(100, 3)));
     EXPECT_EQ(pendingWakeAt(&table), 100u);
     EXPECT_EQ(pendingNextDue(&table, 99), nullptr);
@@ -51,7 +50,6 @@ TEST_F(PendingTableTest, AnswersComeOutByDueTimeThenArrivalWithTheirCodes) {
     while (PendingAnswer* slot = pendingNextDue(&table, 1000)) {
         const uintptr_t id = reinterpret_cast<uintptr_t>(slot->request);
         EXPECT_EQ(slot->resultCode, id);
-        EXPECT_EQ(slot->failed, id == 2); // failing stays with its request
         EXPECT_EQ(slot->bytesReturned, FORWARDING_REQUEST_SIZE);
         order.push_back(id);
         ASSERT_TRUE(pendingRemove(&table, slot->request));
@@ -175,10 +173,8 @@ class ConfigureTest : public ::testing::Test {
 };
 
 TEST_F(ConfigureTest, ChangesTheNamedFieldsAddsToTheForwardingsInForceAndKeepsTheLog) {
-    request.fields = CONTROL_SET_DELAY | CONTROL_SET_UNREACHABLE | CONTROL_ADD_FORWARDINGS |
-                     CONTROL_SET_FAIL_SET_REQUESTS;
+    request.fields = CONTROL_SET_DELAY | CONTROL_SET_UNREACHABLE | CONTROL_ADD_FORWARDINGS;
     request.delayMs = 5;
-    request.failSetRequests = 1;
     request.timeOutMs = 12345; // not named: ignored
     request.unreachableCount = 2;
     std::strcpy(request.unreachable[0], "1");
@@ -191,7 +187,6 @@ TEST_F(ConfigureTest, ChangesTheNamedFieldsAddsToTheForwardingsInForceAndKeepsTh
     EXPECT_TRUE(liveUnchanged());
     EXPECT_EQ(next->config.delayMs, 5u);
     EXPECT_EQ(next->config.timeOutMs, live->config.timeOutMs);
-    EXPECT_EQ(next->config.failSetRequests, 1u);
     ASSERT_EQ(next->config.unreachableCount, 2u);
     EXPECT_STREQ(next->config.unreachable[1], "22");
 

@@ -187,21 +187,6 @@ TEST_F(ExchangeTest, UnreachableNumbersTimeOutBothWaysWithoutChangingAnything) {
               RESULT_CODE_SUCCESS);
 }
 
-TEST_F(ExchangeTest, FailingRequestsFailWhenDueBothWaysWithoutChangingAnything) {
-    config.failSetRequests = 1;
-    start({forwarding(PROCEDURE_BUSY, BASIC_SERVICE_ALL, "821", "739")});
-    for (uint8_t control : {BUSY_ON, BUSY_OFF}) {
-        ExchangeAnswer a = set(control, "821", "740", 10);
-        EXPECT_EQ(a.status, EXCHANGE_DUE);
-        EXPECT_TRUE(a.failed);
-        EXPECT_EQ(a.resultCode, 0x3A07);
-        EXPECT_EQ(a.dueAtMs, 10u + EXCHANGE_DEFAULT_DELAY_MS);
-        EXPECT_EQ(a.bytesReturned, FORWARDING_REQUEST_SIZE);
-    }
-    EXPECT_EQ(ex.forwardingCount, 1u);
-    EXPECT_STREQ(forwardedTo("821", PROCEDURE_BUSY, BASIC_SERVICE_ALL), "739");
-}
-
 // --- interrogation ---
 
 class InterrogationTest : public ExchangeTest {
