@@ -4,8 +4,29 @@
 #include "interrogation_poller.h"
 #include "command_ids.h"
 
+namespace {
+
+bool isProcedureSelection(int command) {
+    return command >= IDC_IMMEDIATELY && command <= IDC_PROCEDURE_LAST;
+}
+
+} // namespace
+
 CommandRoute commandRoutingDispatch(ForwardingSession* session, uint32_t commandWord) {
     int command = static_cast<int>(commandWord & 0xFFFFu);
+    if (session->channel.requestHeld) {
+        // Sent while the thread waits for the driver (another program's
+        // button click, a tick sent to the dialog): running it would start a
+        // second request on the one overlapped record, or close the handle
+        // under the first. It is dropped, not kept for later.
+        if (isProcedureSelection(command)) {
+            // The radio button has checked itself before it reported the
+            // click: the buttons go back to the condition that will be sent.
+            forwardingCommandsShowProcedure(session);
+            return ROUTE_HANDLED;
+        }
+        return ROUTE_NOT_HANDLED;
+    }
     switch (command) {
     case COMMAND_OK:
     case COMMAND_CANCEL:

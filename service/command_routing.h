@@ -15,4 +15,5 @@ enum CommandRoute {
 constexpr uint32_t COMMAND_OK = 1;
 constexpr uint32_t COMMAND_CANCEL = 2;
 
+// While a request is held, every command is refused: none runs, then or later.
 CommandRoute commandRoutingDispatch(ForwardingSession* session, uint32_t commandWord);

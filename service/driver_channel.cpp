@@ -5,6 +5,7 @@
 void driverChannelInit(DriverChannel* channel, const Platform* platform) {
     channel->platform = platform;
     channel->driverHandle = PLATFORM_NO_HANDLE;
+    channel->requestHeld = false;
 }
 
 void driverChannelDevicePath(char path[DEVICE_PATH_SIZE]) {
@@ -52,9 +53,12 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
         answered = true;
         break;
     case IO_PENDING: {
-        IoEnd end = waitIfPending
-                        ? p->waitForRequest(p->context, channel->driverHandle, bytesReturned)
-                        : IO_WAIT_FAILED;
+        IoEnd end = IO_WAIT_FAILED;
+        if (waitIfPending) {
+            channel->requestHeld = true;
+            end = p->waitForRequest(p->context, channel->driverHandle, bytesReturned);
+            channel->requestHeld = false;
+        }
         // A request that ended in failure left its answer uncopied: the
         // buffer holds the request as sent, not a result.
         answered = end == IO_ENDED_SUCCEEDED;

@@ -70,6 +70,12 @@ void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId
         static_cast<ForwardingControl>(commandId & FORWARDING_PROCEDURE_MASK);
 }
 
+void forwardingCommandsShowProcedure(ForwardingSession* session) {
+    const Platform* p = &session->platform;
+    int procedure = session->commands.forwardingControl & FORWARDING_PROCEDURE_MASK;
+    p->checkRadioButton(p->context, IDC_IMMEDIATELY, IDC_PROCEDURE_LAST, IDC_IMMEDIATELY + procedure);
+}
+
 void forwardingCommandsActivate(ForwardingSession* session) {
     session->commands.forwardingControl &= static_cast<uint8_t>(~FORWARDING_DIRECTION_DEACTIVATE);
     runForwardingRequest(session);

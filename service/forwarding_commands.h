@@ -7,5 +7,8 @@
 // the command's low two bits. Nothing is logged, the driver is not touched.
 void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId);
 
+// Checks the button of the condition in force and unchecks the others.
+void forwardingCommandsShowProcedure(ForwardingSession* session);
+
 void forwardingCommandsActivate(ForwardingSession* session);
 void forwardingCommandsDeactivate(ForwardingSession* session);

@@ -23,8 +23,11 @@ enum IoStart {
 // How a pending request ended, once waited for.
 enum IoEnd {
     IO_ENDED_SUCCEEDED, // success: the answer is in the buffer
-    // An error or a warning status: for a buffered request nothing was copied
-    // back, so the buffer still holds what was sent.
+    // An error or a warning status: the request did not succeed, so the
+    // buffer holds no answer to read. After an error nothing was copied back
+    // and the buffer still holds what was sent; after a warning (a buffer
+    // overflow, say) the driver's bytes may have been copied back, but the
+    // call still failed.
     IO_ENDED_FAILED,
     IO_WAIT_FAILED, // the wait itself failed: the request may still be running
 };
@@ -62,7 +65,10 @@ struct Platform {
                              uint32_t* bytesReturned);
     // Waits without limit for the event of the pending request, then reads
     // how it ended without waiting; on IO_ENDED_SUCCEEDED *bytesReturned
-    // holds the byte count.
+    // holds the byte count. The window stays alive meanwhile: the platform
+    // may serve messages sent to the dialog and repaint it, so commands can
+    // reach the core during the wait (it refuses them); input and timer
+    // messages stay queued until the wait is over.
     IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
     // Cancels the device's pending request and returns only once it has
     // ended, so its buffer may be released.

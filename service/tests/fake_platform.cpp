@@ -176,6 +176,7 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
         complete(buffer, bufferSize, answer);
         *bytesReturned = answer.bytesReturned;
     } else if (answer.start == IO_PENDING) {
+        f->pendingDevice = device;
         f->pendingBuffer = buffer;
         f->pendingSize = bufferSize;
         f->pendingAnswer = std::move(answer);
@@ -183,10 +184,23 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     return answer.start;
 }
 
-IoEnd waitForRequest(void* context, PlatformHandle, uint32_t* bytes) {
+// A wait or a cancel acts on the device's file: Windows finds a request
+// only through the handle of the open device it was issued on.
+void checkPendingDevice(FakePlatform* f, PlatformHandle device, const char* what) {
+    if (f->pendingBuffer == nullptr || device != f->pendingDevice ||
+        f->openDevices.count(device) == 0) {
+        breach(f, what);
+    }
+}
+
+IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytes) {
     FakePlatform* f = self(context);
     f->calls.push_back("wait");
     ++f->waits;
+    checkPendingDevice(f, device, "waited other than on the open device of the pending request");
+    if (f->duringWait) {
+        f->duringWait();
+    }
     if (f->pendingBuffer == nullptr || f->pendingAnswer.waitFails) {
         return IO_WAIT_FAILED;
     }
@@ -203,10 +217,11 @@ IoEnd waitForRequest(void* context, PlatformHandle, uint32_t* bytes) {
     return IO_ENDED_SUCCEEDED;
 }
 
-void cancelRequest(void* context, PlatformHandle) {
+void cancelRequest(void* context, PlatformHandle device) {
     FakePlatform* f = self(context);
     f->calls.push_back("cancel");
     ++f->cancels;
+    checkPendingDevice(f, device, "cancelled other than on the open device of the pending request");
     f->pendingBuffer = nullptr; // the request has ended: it writes nothing more
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -88,6 +89,9 @@ struct FakePlatform {
     std::vector<std::vector<uint8_t>> setRequests;           // bytes as sent
     std::vector<std::vector<uint8_t>> interrogationRequests; // bytes as sent
     std::vector<std::string_view> calls;                     // operation names in order
+    // Runs inside the wait for a held request, as the messages that the
+    // Windows wait serves would.
+    std::function<void()> duringWait;
 
     // Calls that broke the contract, and the last one's description.
     int breaches = 0;
@@ -96,6 +100,7 @@ struct FakePlatform {
     Platform platform();
 
     // Internal: what a pending request will write when it ends.
+    PlatformHandle pendingDevice = PLATFORM_NO_HANDLE; // the device it was issued on
     uint8_t* pendingBuffer = nullptr;
     uint32_t pendingSize = 0;
     FakeAnswer pendingAnswer;

@@ -2,6 +2,7 @@
 
 #include "fake_platform.h"
 #include "status_log.h"
+#include "user_texts.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ TEST_F(StatusLogTest, StartLogsTheBannerFirst) {
     EXPECT_EQ((std::vector<std::string_view>{"append"}), fake.calls);
     ASSERT_EQ(1u, fake.lines.size());
     EXPECT_EQ("Quorvan App Version 1.0", fake.lines[0]);
+    // The one text a start that fails shows instead, in a message box.
+    EXPECT_STREQ("Unable to create root dialog!", TEXT_DIALOG_FAILURE);
+    EXPECT_STREQ("DialogBox failure", TEXT_DIALOG_FAILURE_CAPTION);
 }
 
 TEST_F(StatusLogTest, MakingRoomDeletesTheOldestDownTo255) {
