@@ -34,6 +34,13 @@ void startDialog(HWND dialog) {
     SendMessageA(GetDlgItem(dialog, IDC_STATUS_LIST), WM_SETFONT,
                  reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), TRUE);
     statusLogStart(&session.log);
+    // What a field shows is what a command sends: typing and pasting stop at
+    // the 25 characters a number may have. Text another program sets with
+    // WM_SETTEXT is not held to this; the commands cut it.
+    const int numberFields[] = {IDC_SERVED_USER_NUMBER, IDC_FORWARDED_TO_NUMBER};
+    for (int field : numberFields) {
+        SendDlgItemMessageA(dialog, field, EM_LIMITTEXT, NUMBER_MAX_LENGTH, 0);
+    }
     SetFocus(GetDlgItem(dialog, IDC_SERVED_USER_NUMBER));
     // The control byte starts at 0, which is "Immediately".
     SendMessageA(GetDlgItem(dialog, IDC_IMMEDIATELY), BM_SETCHECK, BST_CHECKED, 0);

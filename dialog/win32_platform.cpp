@@ -22,10 +22,9 @@ PlatformHandle fromHandle(HANDLE handle) {
 
 // One line per failing system call, for whoever supports the user: "Failed to
 // Open Driver" cannot tell a driver that is not installed (2) from one that
-// refuses this user (5). The error number is read first, before any other
-// call can change it.
-void reportFailure(const char* call, const char* detail) {
-    DWORD error = GetLastError();
+// refuses this user (5). The caller reads the error number right after the
+// failing call, before any other call can change it.
+void reportFailure(DWORD error, const char* call, const char* detail) {
     char line[160];
     wsprintfA(line, "CallForwardingSetting: %s%s%s failed, error %lu\n", call,
               detail[0] != '\0' ? " " : "", detail, error);
@@ -46,6 +45,47 @@ int visibleStatusLines(HWND list) {
     }
     int rows = static_cast<int>((client.bottom - client.top) / lineHeight);
     return rows > 0 ? rows : 1;
+}
+
+// While it waits for the driver, the thread still looks at its queue at
+// least this often: Windows takes a window whose thread has not done so for
+// 5 s for hung, ghosts it and offers to close the program.
+constexpr DWORD QUEUE_CHECK_MS = 1000;
+// Paints served in one round; a window that never validates cannot keep the
+// wait from the event.
+constexpr int PAINTS_PER_ROUND = 32;
+
+// Serves what may not wait for the driver: messages other threads send to
+// the dialog (PeekMessage delivers them itself) and repaints. Input, timers
+// and posted messages stay queued, in their order, for the dialog's loop
+// once the request has ended; commands sent meanwhile reach the core,
+// which refuses them.
+void serveSentAndPaint() {
+    MSG message;
+    for (int served = 0;
+         served < PAINTS_PER_ROUND &&
+         PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+         ++served) {
+        if (message.message == WM_QUIT) {
+            // Not ours to act on here: back in the queue for the loop.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        DispatchMessageA(&message);
+    }
+}
+
+// Waits without limit for the event, the window staying alive meanwhile.
+// WAIT_OBJECT_0 once the event is signalled, or what ended the wait.
+DWORD waitServingSentAndPaint(HANDLE event) {
+    for (;;) {
+        DWORD woke =
+            MsgWaitForMultipleObjects(1, &event, FALSE, QUEUE_CHECK_MS, QS_SENDMESSAGE | QS_PAINT);
+        if (woke != WAIT_OBJECT_0 + 1 && woke != WAIT_TIMEOUT) {
+            return woke;
+        }
+        serveSentAndPaint();
+    }
 }
 
 } // namespace
@@ -114,7 +154,7 @@ void checkRadioButton(void* context, int firstId, int lastId, int checkId) {
 bool armTimer(void* context, unsigned timerId, unsigned intervalMs) {
     // No callback: the ticks arrive as WM_TIMER in the dialog procedure.
     if (SetTimer(self(context)->dialog, timerId, intervalMs, nullptr) == 0) {
-        reportFailure("SetTimer", "");
+        reportFailure(GetLastError(), "SetTimer", "");
         return false;
     }
     return true;
@@ -129,7 +169,7 @@ PlatformHandle openDevice(void*, const char* path) {
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
-        reportFailure("CreateFileA", path);
+        reportFailure(GetLastError(), "CreateFileA", path);
     }
     return fromHandle(device);
 }
@@ -139,7 +179,7 @@ PlatformHandle createEvent(void*) {
     // PLATFORM_NO_HANDLE.
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) {
-        reportFailure("CreateEventA", "");
+        reportFailure(GetLastError(), "CreateEventA", "");
     }
     return fromHandle(event);
 }
@@ -155,34 +195,36 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
         *bytesReturned = bytes;
         return IO_COMPLETED;
     }
-    if (GetLastError() == ERROR_IO_PENDING) {
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
         return IO_PENDING;
     }
     // An interrogation ends this way too: the line says which error ended it.
     char call[32];
     wsprintfA(call, "DeviceIoControl 0x%08lX", static_cast<unsigned long>(controlCode));
-    reportFailure(call, DEVICE_PATH);
+    reportFailure(error, call, DEVICE_PATH);
     return IO_REFUSED;
 }
 
 IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturned) {
     OVERLAPPED* overlapped = &self(context)->request;
-    // The dialog cannot answer until the driver completes: say so.
+    // The dialog takes no input until the driver completes: say so.
     HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    DWORD waited = WaitForSingleObject(overlapped->hEvent, INFINITE);
-    if (waited != WAIT_OBJECT_0) {
-        reportFailure("WaitForSingleObject", DEVICE_PATH);
-    }
+    DWORD waited = waitServingSentAndPaint(overlapped->hEvent);
+    DWORD waitError = GetLastError();
     SetCursor(previous);
     if (waited != WAIT_OBJECT_0) {
+        reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
         return IO_WAIT_FAILED;
     }
-    // The event says the request is over. Windows copies a buffered
-    // request's answer back only when it ends in success; after an error or
-    // a warning (both FALSE here) the buffer still holds the request as sent.
+    // The event says the request is over. FALSE here is an error or a
+    // warning status: after an error the buffer still holds the request as
+    // sent; after a warning (a buffer overflow, ERROR_MORE_DATA) the
+    // driver's bytes were copied back, but the request did not succeed.
+    // Either way there is no result to read.
     DWORD bytes = 0;
     if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, FALSE)) {
-        reportFailure("GetOverlappedResult", DEVICE_PATH);
+        reportFailure(GetLastError(), "GetOverlappedResult", DEVICE_PATH);
         return IO_ENDED_FAILED;
     }
     *bytesReturned = bytes;
@@ -196,9 +238,11 @@ void cancelRequest(void* context, PlatformHandle device) {
     // may still write it until the cancelled request has ended. A request
     // that ended by the cancel reports "aborted", which is no failure.
     DWORD bytes = 0;
-    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, TRUE) &&
-        GetLastError() != ERROR_OPERATION_ABORTED) {
-        reportFailure("GetOverlappedResult", DEVICE_PATH);
+    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, TRUE)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_OPERATION_ABORTED) {
+            reportFailure(error, "GetOverlappedResult", DEVICE_PATH);
+        }
     }
 }
 

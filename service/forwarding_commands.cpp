@@ -73,7 +73,8 @@ void forwardingCommandsSelectProcedure(ForwardingSession* session, int commandId
 void forwardingCommandsShowProcedure(ForwardingSession* session) {
     const Platform* p = &session->platform;
     int procedure = session->commands.forwardingControl & FORWARDING_PROCEDURE_MASK;
-    p->checkRadioButton(p->context, IDC_IMMEDIATELY, IDC_PROCEDURE_LAST, IDC_IMMEDIATELY + procedure);
+    p->checkRadioButton(p->context, IDC_IMMEDIATELY, IDC_PROCEDURE_LAST,
+                        IDC_IMMEDIATELY + procedure);
 }
 
 void forwardingCommandsActivate(ForwardingSession* session) {

@@ -3,7 +3,7 @@ every outcome line."""
 
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FORWARDED_TO, IMMEDIATELY,
                          IOCTL_CF_SET, NEED_FORWARDED_TO, NEED_SERVED, NO_REPLY, RADIOS, SERVED,
-                         check, check_equal, request_bytes, scenario, sets_of)
+                         STATUS_LIST, check, check_equal, request_bytes, scenario, sets_of)
 
 CONDITIONS = [(IMMEDIATELY, 0, "Immediately"), (BUSY, 1, "Busy"), (NO_REPLY, 2, "No Reply")]
 
@@ -177,9 +177,63 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     served30 = digits25 + "99999"
     s.probe("set", SERVED, served30, "set", FORWARDED_TO, digits25, "click", DEACTIVATE)
     check_request(last_set(s), 0x80, digits25, digits25, "30 and 25 digits")
-    check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful"],
-                "status")
+    # Typed (WM_CHAR) or pasted, 30 digits stop at 25 in either field: what
+    # a field shows is what Activate sends.
+    typed, pasted = "123451234512345123451234599999", "555554444433333222221111188888"
+    for served_by, forwarded_by in (("type", "paste"), ("paste", "type")):
+        served = typed if served_by == "type" else pasted
+        forwarded_to = pasted if served_by == "type" else typed
+        out = s.probe("clear", SERVED, "clear", FORWARDED_TO, served_by, SERVED, served,
+                      forwarded_by, FORWARDED_TO, forwarded_to, "text", SERVED, "text", FORWARDED_TO,
+                      "click", ACTIVATE)
+        check_equal(out.all("text"), [f"{SERVED} {served[:25]}", f"{FORWARDED_TO} {forwarded_to[:25]}"],
+                    f"fields after 30 digits, served user number {served_by}d")
+        check_request(last_set(s), 0x00, served[:25], forwarded_to[:25],
+                      f"activation of 30 digits, served user number {served_by}d")
+    check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful",
+                            "Activation is successful", "Activation is successful"], "status")
     s.close("cancel")
+
+
+@scenario("forwarding")
+def a_held_request_keeps_the_window_alive(s):
+    # The network answers after 4 s. Another program meanwhile gets its
+    # messages answered and the list repainted, and the commands it sends
+    # (a click, a condition, a tick, Cancel) are not run, then or later.
+    s.reset_driver(delay=4000)
+    s.start()
+    out = s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739", "post-click", ACTIVATE,
+                  "sleep", 500, "ping", 1500, "repaint", STATUS_LIST, 1500,
+                  "click", DEACTIVATE, "click", BUSY, "timer", 1, "command", 2, 0,
+                  "check", IMMEDIATELY, "check", BUSY, "count", "drv-stats")
+    stats = out.stats()
+    check_equal((stats["setPended"], stats["setCompleted"]), (1, 0),
+                "requests held and completed while the dialog was checked")
+    answered = [int(line.split()[-1])
+                for key in ("clicked", "timed", "commanded") for line in out.all(key)]
+    check_equal(len(answered), 4, "commands sent while held")
+    check(max(answered) < 1500, f"commands sent while held took {answered} ms to be answered")
+    check_equal(out.all("check"), [f"{IMMEDIATELY} 1", f"{BUSY} 0"],
+                "a condition clicked while held is put back")
+    check_equal(out.one("count"), "1", "status lines while held")
+    s.probe("until", "Activation is successful", 10000, wait_s=10)
+    out = s.probe("sleep", 1000, "lines", "drv-received", "drv-stats")
+    check_equal(out.status_lines(), [BANNER, "Activation is successful"], "status after the hold")
+    check_equal(out.received_total(), 1, "requests that reached the driver")
+    check_equal(out.stats()["totalOpens"], 1, "driver opens")
+    check(s.app.poll() is None, "the program ended on a Cancel sent while a request was held")
+
+    # Posted commands, as input is, wait in the queue and run afterwards,
+    # in order; so does a Cancel, which then ends the dialog.
+    s.probe("drv-config", "delay", 1500, "post-click", DEACTIVATE, "post-click", ACTIVATE,
+            "atleast", 4, 10000, wait_s=10)
+    check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful",
+                            "Activation is successful"], "status after posted commands")
+    s.probe("post-click", DEACTIVATE, "close", "cancel", "gone", 10000, wait_s=10)
+    check_equal(s.wait_exit(), 0, "exit code after a Cancel queued behind a held request")
+    stats = s.stats()
+    check_equal((stats["setCompleted"], stats["openHandles"]), (4, 0),
+                "requests completed and handles left after the Cancel")
 
 
 @scenario("forwarding")

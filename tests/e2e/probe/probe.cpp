@@ -258,6 +258,114 @@ bool verbClick(char** args) {
     return true;
 }
 
+// BM_CLICK posted: the probe goes on at once while the dialog runs the
+// command, so a request the driver holds can be watched from outside.
+bool verbPostClick(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id))
+        return false;
+    HWND control = needControl(id);
+    if (control == nullptr)
+        return false;
+    if (!PostMessageW(control, BM_CLICK, 0, 0)) {
+        fail("cannot post to control %d (error %lu)", id,
+             static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+// Whether the dialog's thread answers a sent message within MS, and how soon.
+bool verbPing(char** args) {
+    DWORD timeoutMs = 0;
+    if (!parseMs(args[0], &timeoutMs) || !needDialog())
+        return false;
+    DWORD start = GetTickCount();
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &answer)) {
+        fail("no answer within %s ms (error %lu)", args[0],
+             static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    out("ping %lu", static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+// Invalidates a control and waits until its thread has repainted it, that
+// is, until nothing of it is left to paint.
+bool verbRepaint(char** args) {
+    int id = 0;
+    DWORD timeoutMs = 0;
+    if (!parseInt(args[0], &id) || !parseMs(args[1], &timeoutMs))
+        return false;
+    HWND control = needControl(id);
+    if (control == nullptr)
+        return false;
+    if (!InvalidateRect(control, nullptr, TRUE)) {
+        fail("cannot invalidate control %d", id);
+        return false;
+    }
+    DWORD start = GetTickCount();
+    if (pollUntil(timeoutMs, [control] {
+            return GetUpdateRect(control, nullptr, FALSE) ? STEP_NOT_YET : STEP_DONE;
+        }) != POLL_DONE) {
+        fail("control %d not repainted within %s ms", id, args[1]);
+        return false;
+    }
+    out("repainted %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
+    return true;
+}
+
+// Each character as the keyboard would deliver it to the field.
+bool verbType(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id))
+        return false;
+    HWND control = needControl(id);
+    if (control == nullptr)
+        return false;
+    for (const char* c = args[1]; *c != 0; ++c) {
+        if (!send(control, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*c)), 1,
+                  nullptr))
+            return false;
+    }
+    return true;
+}
+
+// TEXT on the clipboard, then pasted into the field, which replaces its
+// selection (all of it: the field is selected first).
+bool verbPaste(char** args) {
+    int id = 0;
+    if (!parseInt(args[0], &id))
+        return false;
+    HWND control = needControl(id);
+    if (control == nullptr)
+        return false;
+    size_t size = strlen(args[1]) + 1;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    void* bytes = memory != nullptr ? GlobalLock(memory) : nullptr;
+    if (bytes == nullptr) {
+        fail("no memory for the clipboard");
+        return false;
+    }
+    memcpy(bytes, args[1], size);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        fail("cannot open the clipboard (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    EmptyClipboard();
+    bool placed = SetClipboardData(CF_TEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!placed) {
+        GlobalFree(memory);
+        fail("cannot place text on the clipboard");
+        return false;
+    }
+    return send(control, EM_SETSEL, 0, -1, nullptr) && send(control, WM_PASTE, 0, 0, nullptr);
+}
+
 bool sendCommand(int id, int code) {
     if (!needDialog())
         return false;
@@ -669,6 +777,12 @@ const Verb VERBS[] = {
     {"set", 2, verbSet, "set ID TEXT        WM_SETTEXT"},
     {"clear", 1, verbClear, "clear ID           WM_SETTEXT with an empty text"},
     {"click", 1, verbClick, "click ID           BM_CLICK, then: clicked ID MS"},
+    {"post-click", 1, verbPostClick, "post-click ID      BM_CLICK posted: goes on at once"},
+    {"ping", 1, verbPing, "ping MS            until the dialog answers a sent message: ping MS"},
+    {"repaint", 2, verbRepaint,
+     "repaint ID MS      invalidate a control, until it is repainted: repainted ID MS"},
+    {"type", 2, verbType, "type ID TEXT       WM_CHAR for each character"},
+    {"paste", 2, verbPaste, "paste ID TEXT      TEXT on the clipboard, all selected, WM_PASTE"},
     {"command", 2, verbCommand, "command ID CODE    WM_COMMAND from that control"},
     {"timer", 1, verbTimer, "timer ID           WM_TIMER with that identifier"},
     {"close", 1, verbClose, "close cancel|ok|wmclose"},
