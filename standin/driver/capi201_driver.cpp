@@ -21,6 +21,11 @@
 // the driver's host process. A slot whose IRP a cancel routine has taken is
 // marked `cancelling`, and whoever must see the table empty waits for those
 // routines to finish.
+//
+// What may still use the state holds the I/O manager's remove lock: a
+// dispatch routine while it runs, a pended request for its whole life (so
+// its cancel routine and its completion run under it), and the driver itself
+// from load to unload, which lets go and waits for all the others.
 #include <intrin.h>
 // wdm.h defines two intrinsics that intrin.h already has; in C++ the second
 // definition is an error, so wdm.h's copies get other names.
@@ -47,8 +52,8 @@ constexpr ULONG VALUE_BUFFER_SIZE = 4096;
 constexpr unsigned COMPLETION_BATCH = 16;
 constexpr LONGLONG HUNDRED_NS_PER_MS = 10000;
 constexpr uint64_t LONGEST_WAIT_MS = 60000;
-// Waits for cancel routines and dispatch routines have no limit (they are
-// short); one that lasts this many 1 ms pauses says so once.
+// Waits for cancel routines have no limit (they are short); one that lasts
+// this many 1 ms pauses says so once.
 constexpr unsigned LONG_WAIT_PAUSES = 2000;
 
 struct DeviceNames {
@@ -71,12 +76,12 @@ struct DriverState {
     ExchangeConfig startConfig; // what a reset returns to
     PendingTable pending;
     ControlStatistics statistics;
-    KEVENT wake; // a new pending answer, or stop
-    bool stopping;
-    PVOID worker; // the completing thread's object, referenced until it has ended
+    KEVENT wake;   // a new pending answer, or stop
+    bool stopping; // unload has begun: the completing thread ends, nothing more pends
+    PVOID worker;  // the completing thread's object, referenced until it has ended
     LARGE_INTEGER frequency;
     PDRIVER_DISPATCH hostDispatch[IRP_MJ_MAXIMUM_FUNCTION + 1]; // the loader's, put back at unload
-    volatile LONG inside; // threads in this driver's dispatch or cancel routine now
+    IO_REMOVE_LOCK removeLock; // unload waits until its holders let go
 };
 
 struct DeviceHeader {
@@ -122,6 +127,12 @@ void lockExchange(DriverState* s) {
 
 void unlockExchange(DriverState* s) {
     KeReleaseMutex(&s->exchangeLock, FALSE);
+}
+
+// A pended request held the remove lock from the table to its completion;
+// whoever completed it lets go, after finishing with it.
+void releasePended(DriverState* s, PIRP irp) {
+    IoReleaseRemoveLock(&s->removeLock, irp);
 }
 
 void countOne(DriverState* s, uint32_t ControlStatistics::*counter) {
@@ -220,18 +231,17 @@ DRIVER_CANCEL cancelPendingAnswer;
 
 VOID NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
+    // The request still holds the remove lock, so unload waits for this
+    // routine until it lets go at the end.
     DriverState* s = headerOf(device)->state;
-    // Counted while its slot is still taken, so that whoever waits for the
-    // table to empty can then wait for this routine to leave.
-    InterlockedIncrement(&s->inside);
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
     const bool found = dropCancelled(s, irp);
     KeReleaseSpinLock(&s->lock, irql);
     if (found) {
         finish(irp, STATUS_CANCELLED, 0);
+        releasePended(s, irp);
     }
-    InterlockedDecrement(&s->inside);
 }
 
 // Cancels the pending answers of owner (all when null) and returns once none
@@ -256,6 +266,7 @@ void cancelPendingOf(DriverState* s, const void* owner) {
         KeReleaseSpinLock(&s->lock, irql);
         if (taken != nullptr) {
             finish(taken, STATUS_CANCELLED, 0);
+            releasePended(s, taken);
             continue;
         }
         if (left == 0) {
@@ -309,6 +320,7 @@ VOID NTAPI completeDueAnswers(PVOID context) {
 
         for (unsigned i = 0; i < readyCount; ++i) {
             answerSet(ready[i].irp, ready[i].resultCode, ready[i].failed, ready[i].bytesReturned);
+            releasePended(s, ready[i].irp);
         }
         if (readyCount == COMPLETION_BATCH) {
             continue; // more may be due already
@@ -331,9 +343,13 @@ VOID NTAPI completeDueAnswers(PVOID context) {
 
 // ---- the program's device -------------------------------------------------
 
-// Puts irp in the table with its cancel routine armed; one cancelled
-// meanwhile is ended here.
+// Puts irp in the table with its cancel routine armed, holding the remove
+// lock until it ends; one cancelled meanwhile is ended here.
 NTSTATUS pend(DriverState* s, PIRP irp, void* owner, const ExchangeAnswer& answer) {
+    const NTSTATUS held = IoAcquireRemoveLock(&s->removeLock, irp);
+    if (!NT_SUCCESS(held)) {
+        return finish(irp, held, 0);
+    }
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
     pendingAdd(&s->pending, irp, owner, answer);
@@ -349,10 +365,28 @@ NTSTATUS pend(DriverState* s, PIRP irp, void* owner, const ExchangeAnswer& answe
     KeReleaseSpinLock(&s->lock, irql);
     if (cancelledAlready != nullptr) {
         finish(cancelledAlready, STATUS_CANCELLED, 0);
+        releasePended(s, cancelledAlready);
     } else {
         KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
     }
     return STATUS_PENDING;
+}
+
+// Whether a set-forwarding request may go on to the exchange: not once
+// unload has begun, since its answer would outlive the table, and not
+// without room to pend it.
+NTSTATUS admitSet(DriverState* s) {
+    KIRQL irql;
+    KeAcquireSpinLock(&s->lock, &irql);
+    NTSTATUS status = STATUS_SUCCESS;
+    if (s->stopping) {
+        status = STATUS_DELETE_PENDING;
+    } else if (s->pending.count == PENDING_CAPACITY) {
+        status = STATUS_INSUFFICIENT_RESOURCES;
+        ++s->statistics.rejected;
+    }
+    KeReleaseSpinLock(&s->lock, irql);
+    return status;
 }
 
 NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack) {
@@ -361,21 +395,16 @@ NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     uint8_t* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
 
-    // Held from the room check to the table: only requests here add to it,
-    // so a request that found room keeps it, and the exchange never acts on
-    // one refused for want of room.
+    // Held from the admission to the table: only requests here add to it,
+    // and unload stops them under it too, so a request admitted keeps its
+    // room and reaches the table before unload ends what pends; the exchange
+    // never acts on one refused.
     lockExchange(s);
     if (code == IOCTL_CF_SET) {
-        KIRQL irql;
-        KeAcquireSpinLock(&s->lock, &irql);
-        const bool full = s->pending.count == PENDING_CAPACITY;
-        if (full) {
-            ++s->statistics.rejected;
-        }
-        KeReleaseSpinLock(&s->lock, irql);
-        if (full) {
+        const NTSTATUS admitted = admitSet(s);
+        if (admitted != STATUS_SUCCESS) {
             unlockExchange(s);
-            return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+            return finish(irp, admitted, 0);
         }
     }
     const uint64_t now = nowMs(s);
@@ -547,7 +576,11 @@ DRIVER_DISPATCH dispatch;
 NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
     DeviceHeader* header = headerOf(device);
     DriverState* s = header->state;
-    InterlockedIncrement(&s->inside);
+    // Held while this routine runs; refused once unload waits for the holders.
+    const NTSTATUS held = IoAcquireRemoveLock(&s->removeLock, irp);
+    if (!NT_SUCCESS(held)) {
+        return finish(irp, held, 0);
+    }
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
     switch (stack->MajorFunction) {
@@ -568,7 +601,7 @@ NTSTATUS NTAPI dispatch(PDEVICE_OBJECT device, PIRP irp) {
         status = finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
         break;
     }
-    InterlockedDecrement(&s->inside);
+    IoReleaseRemoveLock(&s->removeLock, irp);
     return status;
 }
 
@@ -650,28 +683,26 @@ void stopWorker(DriverState* s) {
     s->worker = nullptr;
 }
 
-void waitUntilNoneInside(DriverState* s) {
-    for (unsigned paused = 0; s->inside != 0;) {
-        pauseOneMs(&paused, "dispatch or cancel routines", s->inside);
-    }
-}
-
 // What unload does for Wine, and only for Wine. Windows calls the unload
 // routine once no file object refers to the devices any more, when no
 // request can be pending or inside this driver. Wine unloads at once, with
 // handles still open and their requests pending (it never sends
 // IRP_MJ_CLEANUP), and unmaps the image while their close requests may still
-// come. So: hand later requests to the loader's default handler, wait for
-// those already inside this driver to leave, end what still pends and wait
-// for the cancel routines that end it. Each wait lasts as long as it takes,
-// since the state they use goes with the program's device.
+// come. So: hand later requests to the loader's default handler, let
+// nothing more pend and end what still pends, then let go of the driver's
+// own hold on the remove lock and wait for those still inside this driver
+// to leave, the cancel routines that end requests included. Each wait lasts
+// as long as it takes, since the state they use goes with the program's
+// device.
 void quiesceForEarlyUnload(PDRIVER_OBJECT driver, DriverState* s) {
     for (unsigned i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
         driver->MajorFunction[i] = s->hostDispatch[i];
     }
-    waitUntilNoneInside(s);
+    lockExchange(s);    // no request between its admission and the table
+    askWorkerToStop(s); // and admits no more
     cancelPendingOf(s, nullptr);
-    waitUntilNoneInside(s); // the cancel routines that took the last slots
+    unlockExchange(s);
+    IoReleaseRemoveLockAndWait(&s->removeLock, driver);
 }
 
 DRIVER_UNLOAD unloadDriver;
@@ -736,6 +767,11 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
         return failedLoad("the program's device", status);
     }
     DriverState* s = initState(program, registryPath);
+    // The driver's own hold, let go of at unload. Taken here rather than left
+    // to the lock's initial count, which Windows starts at one but Wine at
+    // zero; IoReleaseRemoveLockAndWait lets go of one its caller took on both.
+    IoInitializeRemoveLock(&s->removeLock, POOL_TAG, 0, 0);
+    IoAcquireRemoveLock(&s->removeLock, driver);
 
     PDEVICE_OBJECT control = nullptr;
     status =
