@@ -179,17 +179,14 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     check_request(last_set(s), 0x80, digits25, digits25, "30 and 25 digits")
     # Typed (WM_CHAR) or pasted, 30 digits stop at 25 in either field: what
     # a field shows is what Activate sends.
-    typed, pasted = "123451234512345123451234599999", "555554444433333222221111188888"
-    for served_by, forwarded_by in (("type", "paste"), ("paste", "type")):
-        served = typed if served_by == "type" else pasted
-        forwarded_to = pasted if served_by == "type" else typed
-        out = s.probe("clear", SERVED, "clear", FORWARDED_TO, served_by, SERVED, served,
-                      forwarded_by, FORWARDED_TO, forwarded_to, "text", SERVED, "text", FORWARDED_TO,
-                      "click", ACTIVATE)
+    a, b = "123451234512345123451234599999", "555554444433333222221111188888"
+    for served, forwarded_to, how in ((a, b, ("type", "paste")), (b, a, ("paste", "type"))):
+        out = s.probe("clear", SERVED, "clear", FORWARDED_TO, "enter", SERVED, how[0], served,
+                      "enter", FORWARDED_TO, how[1], forwarded_to, "text", SERVED,
+                      "text", FORWARDED_TO, "click", ACTIVATE)
         check_equal(out.all("text"), [f"{SERVED} {served[:25]}", f"{FORWARDED_TO} {forwarded_to[:25]}"],
-                    f"fields after 30 digits, served user number {served_by}d")
-        check_request(last_set(s), 0x00, served[:25], forwarded_to[:25],
-                      f"activation of 30 digits, served user number {served_by}d")
+                    f"fields after 30 digits entered by {how}")
+        check_request(last_set(s), 0x00, served[:25], forwarded_to[:25], f"activation after {how}")
     check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful",
                             "Activation is successful", "Activation is successful"], "status")
     s.close("cancel")
@@ -197,22 +194,22 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
 
 @scenario("forwarding")
 def a_held_request_keeps_the_window_alive(s):
-    # The network answers after 4 s. Another program meanwhile gets its
-    # messages answered and the list repainted, and the commands it sends
+    # The network answers after 4 s. Another program meanwhile has the list
+    # repainted and its messages answered at once, and the commands it sends
     # (a click, a condition, a tick, Cancel) are not run, then or later.
     s.reset_driver(delay=4000)
     s.start()
     out = s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739", "post-click", ACTIVATE,
-                  "sleep", 500, "ping", 1500, "repaint", STATUS_LIST, 1500,
-                  "click", DEACTIVATE, "click", BUSY, "timer", 1, "command", 2, 0,
-                  "check", IMMEDIATELY, "check", BUSY, "count", "drv-stats")
+                  "sleep", 500, "repaint", STATUS_LIST, 1500, "click", DEACTIVATE, "click", BUSY,
+                  "timer", 1, "command", 2, 0, "check", IMMEDIATELY, "check", BUSY, "count",
+                  "drv-stats")
     stats = out.stats()
     check_equal((stats["setPended"], stats["setCompleted"]), (1, 0),
                 "requests held and completed while the dialog was checked")
     answered = [int(line.split()[-1])
                 for key in ("clicked", "timed", "commanded") for line in out.all(key)]
-    check_equal(len(answered), 4, "commands sent while held")
-    check(max(answered) < 1500, f"commands sent while held took {answered} ms to be answered")
+    check(len(answered) == 4 and max(answered) < 1500,
+          f"messages sent while held took {answered} ms to be answered")
     check_equal(out.all("check"), [f"{IMMEDIATELY} 1", f"{BUSY} 0"],
                 "a condition clicked while held is put back")
     check_equal(out.one("count"), "1", "status lines while held")

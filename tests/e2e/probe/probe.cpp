@@ -93,6 +93,12 @@ HWND needControl(int id) {
     return control;
 }
 
+// The control whose identifier is the argument; null after an error.
+HWND controlArgument(const char* idText) {
+    int id = 0;
+    return parseInt(idText, &id) ? needControl(id) : nullptr;
+}
+
 // Sends and waits for the answer; false (with an error) when the dialog does
 // not answer in time, so a hung dialog ends the run instead of the probe.
 bool send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -261,109 +267,60 @@ bool verbClick(char** args) {
 // BM_CLICK posted: the probe goes on at once while the dialog runs the
 // command, so a request the driver holds can be watched from outside.
 bool verbPostClick(char** args) {
-    int id = 0;
-    if (!parseInt(args[0], &id))
-        return false;
-    HWND control = needControl(id);
-    if (control == nullptr)
-        return false;
-    if (!PostMessageW(control, BM_CLICK, 0, 0)) {
-        fail("cannot post to control %d (error %lu)", id,
-             static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    return true;
+    HWND control = controlArgument(args[0]);
+    if (control == nullptr || PostMessageW(control, BM_CLICK, 0, 0))
+        return control != nullptr;
+    fail("cannot post to control %s", args[0]);
+    return false;
 }
 
-// Whether the dialog's thread answers a sent message within MS, and how soon.
-bool verbPing(char** args) {
-    DWORD timeoutMs = 0;
-    if (!parseMs(args[0], &timeoutMs) || !needDialog())
-        return false;
-    DWORD start = GetTickCount();
-    DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &answer)) {
-        fail("no answer within %s ms (error %lu)", args[0],
-             static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    out("ping %lu", static_cast<unsigned long>(GetTickCount() - start));
-    return true;
-}
-
-// Invalidates a control and waits until its thread has repainted it, that
-// is, until nothing of it is left to paint.
+// Invalidates a control and waits until its thread has repainted it.
 bool verbRepaint(char** args) {
-    int id = 0;
     DWORD timeoutMs = 0;
-    if (!parseInt(args[0], &id) || !parseMs(args[1], &timeoutMs))
+    HWND control = parseMs(args[1], &timeoutMs) ? controlArgument(args[0]) : nullptr;
+    if (control == nullptr || !InvalidateRect(control, nullptr, TRUE))
         return false;
-    HWND control = needControl(id);
-    if (control == nullptr)
-        return false;
-    if (!InvalidateRect(control, nullptr, TRUE)) {
-        fail("cannot invalidate control %d", id);
-        return false;
-    }
     DWORD start = GetTickCount();
     if (pollUntil(timeoutMs, [control] {
             return GetUpdateRect(control, nullptr, FALSE) ? STEP_NOT_YET : STEP_DONE;
         }) != POLL_DONE) {
-        fail("control %d not repainted within %s ms", id, args[1]);
+        fail("control %s not repainted within %s ms", args[0], args[1]);
         return false;
     }
-    out("repainted %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
+    out("repainted %s %lu", args[0], static_cast<unsigned long>(GetTickCount() - start));
     return true;
 }
 
-// Each character as the keyboard would deliver it to the field.
-bool verbType(char** args) {
-    int id = 0;
-    if (!parseInt(args[0], &id))
-        return false;
-    HWND control = needControl(id);
+// TEXT into a field as a user enters it: typed, one WM_CHAR per character,
+// or put on the clipboard and pasted over the whole field.
+bool verbEnter(char** args) {
+    HWND control = controlArgument(args[0]);
     if (control == nullptr)
         return false;
-    for (const char* c = args[1]; *c != 0; ++c) {
-        if (!send(control, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*c)), 1,
-                  nullptr))
-            return false;
+    const char* text = args[2];
+    if (strcmp(args[1], "type") == 0) {
+        for (; *text != 0; ++text) {
+            if (!send(control, WM_CHAR, static_cast<unsigned char>(*text), 1, nullptr))
+                return false;
+        }
+        return true;
     }
-    return true;
-}
-
-// TEXT on the clipboard, then pasted into the field, which replaces its
-// selection (all of it: the field is selected first).
-bool verbPaste(char** args) {
-    int id = 0;
-    if (!parseInt(args[0], &id))
-        return false;
-    HWND control = needControl(id);
-    if (control == nullptr)
-        return false;
-    size_t size = strlen(args[1]) + 1;
+    size_t size = strlen(text) + 1;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
     void* bytes = memory != nullptr ? GlobalLock(memory) : nullptr;
-    if (bytes == nullptr) {
-        fail("no memory for the clipboard");
+    if (bytes == nullptr || !OpenClipboard(nullptr)) {
+        fail("no clipboard (error %lu)", static_cast<unsigned long>(GetLastError()));
         return false;
     }
-    memcpy(bytes, args[1], size);
+    memcpy(bytes, text, size);
     GlobalUnlock(memory);
-    if (!OpenClipboard(nullptr)) {
-        GlobalFree(memory);
-        fail("cannot open the clipboard (error %lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
     EmptyClipboard();
-    bool placed = SetClipboardData(CF_TEXT, memory) != nullptr;
+    bool placed = SetClipboardData(CF_TEXT, memory) != nullptr; // the clipboard owns it now
     CloseClipboard();
-    if (!placed) {
-        GlobalFree(memory);
+    if (!placed)
         fail("cannot place text on the clipboard");
-        return false;
-    }
-    return send(control, EM_SETSEL, 0, -1, nullptr) && send(control, WM_PASTE, 0, 0, nullptr);
+    return placed && send(control, EM_SETSEL, 0, -1, nullptr) &&
+           send(control, WM_PASTE, 0, 0, nullptr);
 }
 
 bool sendCommand(int id, int code) {
@@ -778,11 +735,8 @@ const Verb VERBS[] = {
     {"clear", 1, verbClear, "clear ID           WM_SETTEXT with an empty text"},
     {"click", 1, verbClick, "click ID           BM_CLICK, then: clicked ID MS"},
     {"post-click", 1, verbPostClick, "post-click ID      BM_CLICK posted: goes on at once"},
-    {"ping", 1, verbPing, "ping MS            until the dialog answers a sent message: ping MS"},
-    {"repaint", 2, verbRepaint,
-     "repaint ID MS      invalidate a control, until it is repainted: repainted ID MS"},
-    {"type", 2, verbType, "type ID TEXT       WM_CHAR for each character"},
-    {"paste", 2, verbPaste, "paste ID TEXT      TEXT on the clipboard, all selected, WM_PASTE"},
+    {"repaint", 2, verbRepaint, "repaint ID MS      invalidate, until repainted: repainted ID MS"},
+    {"enter", 3, verbEnter, "enter ID type|paste TEXT  WM_CHAR each, or clipboard and WM_PASTE"},
     {"command", 2, verbCommand, "command ID CODE    WM_COMMAND from that control"},
     {"timer", 1, verbTimer, "timer ID           WM_TIMER with that identifier"},
     {"close", 1, verbClose, "close cancel|ok|wmclose"},
