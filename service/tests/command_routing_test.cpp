@@ -63,33 +63,19 @@ TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequest) {
     numbers("821", "739");
     commandRoutingDispatch(&session, 1021); // Busy
     fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
-    std::vector<CommandRoute> routes;
-    size_t callsBefore = 0;
     fake.duringWait = [&] {
-        callsBefore = fake.calls.size();
-        // Deactivate, Activate, Check Current Setting and a tick (which the
-        // dialog turns into 1033), the conditions, OK and Cancel.
-        for (uint32_t id : {1031u, 1032u, 1033u, 1033u, 1020u, 1022u, 1u, 2u}) {
-            routes.push_back(commandRoutingDispatch(&session, commandWord(id, 0)));
+        size_t calls = fake.calls.size();
+        for (uint32_t id : {1031u, 1032u, 1033u, 1u, 2u}) { // 1033 is also what a tick becomes
+            EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, id)) << id;
         }
-        // A clicked radio button has checked itself: the refusal puts the
-        // check back on Busy, and that is all that reaches the platform.
-        EXPECT_EQ((std::vector<std::string_view>{"wait", "radio", "radio"}),
-                  std::vector<std::string_view>(fake.calls.end() - 3, fake.calls.end()));
-        EXPECT_EQ(callsBefore + 2, fake.calls.size());
-        EXPECT_TRUE(fake.lines.empty());
+        // A clicked radio button has checked itself: only putting Busy back
+        // reaches the platform.
+        commandRoutingDispatch(&session, 1020);
+        EXPECT_EQ(calls + 1, fake.calls.size());
+        EXPECT_EQ(1021, fake.checkedRadio);
     };
-    EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, 1032));
-    fake.duringWait = nullptr;
-    EXPECT_EQ((std::vector<CommandRoute>{ROUTE_NOT_HANDLED, ROUTE_NOT_HANDLED, ROUTE_NOT_HANDLED,
-                                         ROUTE_NOT_HANDLED, ROUTE_HANDLED, ROUTE_HANDLED,
-                                         ROUTE_NOT_HANDLED, ROUTE_NOT_HANDLED}),
-              routes);
-    EXPECT_EQ(1021, fake.checkedRadio);
+    commandRoutingDispatch(&session, 1032);
     EXPECT_EQ((std::vector<std::string>{"Activation is successful"}), fake.lines);
-    ASSERT_EQ(1u, fake.setRequests.size());
-    EXPECT_EQ(0x01, fake.setRequests[0][0]);
+    EXPECT_EQ(0x01, fake.setRequests.at(0)[0]);
     EXPECT_EQ(1u, fake.openDevices.size()); // Cancel did not close it under the request
-    // Once the request has ended, commands run again.
-    EXPECT_EQ(ROUTE_END_DIALOG, commandRoutingDispatch(&session, 2));
 }

@@ -184,12 +184,11 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
     return answer.start;
 }
 
-// A wait or a cancel acts on the device's file: Windows finds a request
-// only through the handle of the open device it was issued on.
-void checkPendingDevice(FakePlatform* f, PlatformHandle device, const char* what) {
+// Windows finds a pending request only through the open device's handle.
+void checkPendingDevice(FakePlatform* f, PlatformHandle device) {
     if (f->pendingBuffer == nullptr || device != f->pendingDevice ||
-        f->openDevices.count(device) == 0) {
-        breach(f, what);
+        !f->openDevices.count(device)) {
+        breach(f, "waited or cancelled other than on the pending request's open device");
     }
 }
 
@@ -197,7 +196,7 @@ IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytes) {
     FakePlatform* f = self(context);
     f->calls.push_back("wait");
     ++f->waits;
-    checkPendingDevice(f, device, "waited other than on the open device of the pending request");
+    checkPendingDevice(f, device);
     if (f->duringWait) {
         f->duringWait();
     }
@@ -221,7 +220,7 @@ void cancelRequest(void* context, PlatformHandle device) {
     FakePlatform* f = self(context);
     f->calls.push_back("cancel");
     ++f->cancels;
-    checkPendingDevice(f, device, "cancelled other than on the open device of the pending request");
+    checkPendingDevice(f, device);
     f->pendingBuffer = nullptr; // the request has ended: it writes nothing more
 }
 

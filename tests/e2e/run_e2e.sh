@@ -22,13 +22,12 @@ source "$here/e2e_lib.sh"
 
 # The essentials, run in every Wine configuration besides the full run's (a
 # 32-bit-only Windows, older versions): activation answered at once and
-# pended with every outcome, the window alive while one is held,
-# interrogation with its entries and its time-out, handles bounded over a
-# long poll, the dialog as the template says, and the exit codes. GROUP/SCENARIO, one place for the scripts and the README.
+# pended with every outcome, interrogation with its entries and its time-out,
+# handles bounded over a long poll, the dialog as the template says, and the
+# exit codes. GROUP/SCENARIO, one place for the scripts and the README.
 E2E_ESSENTIALS=(
   startup/dialog_opens_as_the_template_says
   forwarding/every_outcome_text
-  forwarding/a_held_request_keeps_the_window_alive
   interrogation/poll_waits_then_reports_every_entry_and_ends
   interrogation/poll_times_out
   session/long_session_keeps_the_list_bounded_and_one_handle_open

@@ -82,6 +82,25 @@ def typing_keeps_digits_and_tab_follows_the_template(s):
     # Typed letters never reach the driver either.
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x00, "821", "739"),
                 "request from typed numbers")
+    # 30 digits stop at 25 in each field, typed or pasted, and Activate sends
+    # what the fields show. The 30 to paste are copied from a field that a
+    # message filled, which the limit does not hold.
+    typed, pasted = "123451234512345123451234599999", "987659876598765987659876511111"
+    s.probe("clear", SERVED, "set", FORWARDED_TO, pasted)
+    key(s, "Tab", "Tab", "ctrl+c", "BackSpace")  # Check, then all of forwarded-to
+    for digits in (typed, pasted):
+        for _ in range(2):  # forwarded-to, then served, all of it selected
+            if digits == pasted:
+                key(s, "ctrl+v", "Tab")
+            else:
+                type_text(s, digits)
+                key(s, "Tab")
+        for field in (SERVED, FORWARDED_TO):
+            text_becomes(s, field, digits[:25], f"field {field} after 30 digits")
+        key(s, "shift+Tab", "shift+Tab")
+    s.probe("click", ACTIVATE)
+    check_equal(sets_of(s.received())[-1].data, request_bytes(0x00, pasted, pasted),
+                "request from fields that got 30 digits")
     s.close("cancel")
 
 

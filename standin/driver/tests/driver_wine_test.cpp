@@ -407,20 +407,6 @@ void testCancellation() {
           s.setPendingNow, s.setCancelled, s.openHandles);
     WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS);
     CloseHandle(overlapped.hEvent);
-
-    // So does a reset; were the request still held, the unload after these
-    // checks would never end.
-    device = openProgramDevice();
-    const bool pended = startedPending(startRequest(device, IOCTL_CF_SET, request, sizeof request,
-                                                    sizeof request, &overlapped, &bytes));
-    resetDriver();
-    const bool ended = WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS) == WAIT_OBJECT_0 &&
-                       !GetOverlappedResult(device, &overlapped, &bytes, FALSE) &&
-                       GetLastError() == ERROR_OPERATION_ABORTED;
-    check(pended && ended, "cancel: a reset ends a pending request", "pended %d ended %d", pended,
-          ended);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(device);
 }
 
 // Leaves a request pending, says so, and waits for the driver to be stopped:

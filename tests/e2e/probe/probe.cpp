@@ -93,12 +93,6 @@ HWND needControl(int id) {
     return control;
 }
 
-// The control whose identifier is the argument; null after an error.
-HWND controlArgument(const char* idText) {
-    int id = 0;
-    return parseInt(idText, &id) ? needControl(id) : nullptr;
-}
-
 // Sends and waits for the answer; false (with an error) when the dialog does
 // not answer in time, so a hung dialog ends the run instead of the probe.
 bool send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -264,63 +258,24 @@ bool verbClick(char** args) {
     return true;
 }
 
-// BM_CLICK posted: the probe goes on at once while the dialog runs the
-// command, so a request the driver holds can be watched from outside.
-bool verbPostClick(char** args) {
-    HWND control = controlArgument(args[0]);
-    if (control == nullptr || PostMessageW(control, BM_CLICK, 0, 0))
-        return control != nullptr;
-    fail("cannot post to control %s", args[0]);
-    return false;
-}
-
-// Invalidates a control and waits until its thread has repainted it.
+// Invalidates a control and waits until its thread has painted it again.
 bool verbRepaint(char** args) {
+    int id = 0;
     DWORD timeoutMs = 0;
-    HWND control = parseMs(args[1], &timeoutMs) ? controlArgument(args[0]) : nullptr;
-    if (control == nullptr || !InvalidateRect(control, nullptr, TRUE))
-        return false;
     DWORD start = GetTickCount();
-    if (pollUntil(timeoutMs, [control] {
-            return GetUpdateRect(control, nullptr, FALSE) ? STEP_NOT_YET : STEP_DONE;
-        }) != POLL_DONE) {
+    HWND control =
+        parseInt(args[0], &id) && parseMs(args[1], &timeoutMs) ? needControl(id) : nullptr;
+    if (control == nullptr || !InvalidateRect(control, nullptr, TRUE) ||
+        pollUntil(timeoutMs,
+                  [control] {
+                      return GetUpdateRect(control, nullptr, FALSE) ? STEP_NOT_YET : STEP_DONE;
+                  }) != POLL_DONE ||
+        GetTickCount() - start > timeoutMs) { // Wine's InvalidateRect can wait for the thread
         fail("control %s not repainted within %s ms", args[0], args[1]);
         return false;
     }
-    out("repainted %s %lu", args[0], static_cast<unsigned long>(GetTickCount() - start));
+    out("repainted %d %lu", id, static_cast<unsigned long>(GetTickCount() - start));
     return true;
-}
-
-// TEXT into a field as a user enters it: typed, one WM_CHAR per character,
-// or put on the clipboard and pasted over the whole field.
-bool verbEnter(char** args) {
-    HWND control = controlArgument(args[0]);
-    if (control == nullptr)
-        return false;
-    const char* text = args[2];
-    if (strcmp(args[1], "type") == 0) {
-        for (; *text != 0; ++text) {
-            if (!send(control, WM_CHAR, static_cast<unsigned char>(*text), 1, nullptr))
-                return false;
-        }
-        return true;
-    }
-    size_t size = strlen(text) + 1;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-    void* bytes = memory != nullptr ? GlobalLock(memory) : nullptr;
-    if (bytes == nullptr || !OpenClipboard(nullptr)) {
-        fail("no clipboard (error %lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    memcpy(bytes, text, size);
-    GlobalUnlock(memory);
-    EmptyClipboard();
-    bool placed = SetClipboardData(CF_TEXT, memory) != nullptr; // the clipboard owns it now
-    CloseClipboard();
-    if (!placed)
-        fail("cannot place text on the clipboard");
-    return placed && send(control, EM_SETSEL, 0, -1, nullptr) &&
-           send(control, WM_PASTE, 0, 0, nullptr);
 }
 
 bool sendCommand(int id, int code) {
@@ -734,9 +689,8 @@ const Verb VERBS[] = {
     {"set", 2, verbSet, "set ID TEXT        WM_SETTEXT"},
     {"clear", 1, verbClear, "clear ID           WM_SETTEXT with an empty text"},
     {"click", 1, verbClick, "click ID           BM_CLICK, then: clicked ID MS"},
-    {"post-click", 1, verbPostClick, "post-click ID      BM_CLICK posted: goes on at once"},
-    {"repaint", 2, verbRepaint, "repaint ID MS      invalidate, until repainted: repainted ID MS"},
-    {"enter", 3, verbEnter, "enter ID type|paste TEXT  WM_CHAR each, or clipboard and WM_PASTE"},
+    {"repaint", 2, verbRepaint,
+     "repaint ID MS      invalidate a control, until it is painted again"},
     {"command", 2, verbCommand, "command ID CODE    WM_COMMAND from that control"},
     {"timer", 1, verbTimer, "timer ID           WM_TIMER with that identifier"},
     {"close", 1, verbClose, "close cancel|ok|wmclose"},
