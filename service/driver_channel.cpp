@@ -53,11 +53,13 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
         answered = true;
         break;
     case IO_PENDING: {
+        // Until the request has ended, the thread serves the window while it
+        // waits (for the answer or for the cancel), so commands can arrive;
+        // none may run before then.
+        channel->requestHeld = true;
         IoEnd end = IO_WAIT_FAILED;
         if (waitIfPending) {
-            channel->requestHeld = true;
             end = p->waitForRequest(p->context, channel->driverHandle, bytesReturned);
-            channel->requestHeld = false;
         }
         // A request that ended in failure left its answer uncopied: the
         // buffer holds the request as sent, not a result.
@@ -67,6 +69,7 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
             // before its buffer goes.
             p->cancelRequest(p->context, channel->driverHandle);
         }
+        channel->requestHeld = false;
         break;
     }
     case IO_REFUSED:

@@ -9,9 +9,10 @@ struct DriverChannel {
     const Platform* platform;
     // The one handle slot of the run: PLATFORM_NO_HANDLE or an open device.
     PlatformHandle driverHandle;
-    // True while the thread waits for a request the driver holds. The wait
-    // serves messages sent to the dialog, so commands can arrive meanwhile;
-    // none may run until the request has ended.
+    // True while the thread waits for a request the driver holds, or for
+    // the cancel of one to be honoured. The wait serves messages sent to the
+    // dialog, so commands can arrive meanwhile; none may run until the
+    // request has ended.
     bool requestHeld;
 };
 

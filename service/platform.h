@@ -66,12 +66,14 @@ struct Platform {
     // Waits without limit for the event of the pending request, then reads
     // how it ended without waiting; on IO_ENDED_SUCCEEDED *bytesReturned
     // holds the byte count. The window stays alive meanwhile: the platform
-    // may serve messages sent to the dialog and repaint it, so commands can
-    // reach the core during the wait (it refuses them); input and timer
-    // messages stay queued until the wait is over.
+    // serves messages sent to the dialog, repaints it and lets its frame be
+    // used, so commands can reach the core during the wait (it refuses
+    // them); the user's clicks and keys on the dialog are dropped, and
+    // posted and timer messages stay queued until the wait is over.
     IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
     // Cancels the device's pending request and returns only once it has
-    // ended, so its buffer may be released.
+    // ended, so its buffer may be released. A driver may take its time to
+    // honour the cancel: the window stays alive meanwhile, as in the wait.
     void (*cancelRequest)(void* context, PlatformHandle device);
     void (*closeHandle)(void* context, PlatformHandle handle);
 };

@@ -59,23 +59,35 @@ TEST_F(Routing, OkClosesTheDriverHandle) {
     EXPECT_EQ(PLATFORM_NO_HANDLE, session.channel.driverHandle);
 }
 
-TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequest) {
+TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequestOrItsCancel) {
     numbers("821", "739");
     commandRoutingDispatch(&session, 1021); // Busy
-    fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
+    int served = 0;
     fake.duringWait = [&] {
+        ++served;
         size_t calls = fake.calls.size();
         for (uint32_t id : {1031u, 1032u, 1033u, 1u, 2u}) { // 1033 is also what a tick becomes
             EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, id)) << id;
         }
         // A clicked radio button has checked itself: only putting Busy back
-        // reaches the platform.
+        // reaches the platform, whichever direction the held request has.
+        fake.checkedRadio = 1020;
         commandRoutingDispatch(&session, 1020);
         EXPECT_EQ(calls + 1, fake.calls.size());
         EXPECT_EQ(1021, fake.checkedRadio);
     };
-    commandRoutingDispatch(&session, 1032);
-    EXPECT_EQ((std::vector<std::string>{"Activation is successful"}), fake.lines);
-    EXPECT_EQ(0x01, fake.setRequests.at(0)[0]);
+    // Held activation and deactivation, then a check whose held answer is cancelled.
+    for (uint32_t command : {1032u, 1031u}) {
+        fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
+        commandRoutingDispatch(&session, command);
+    }
+    fake.interrogationAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
+    commandRoutingDispatch(&session, 1033);
+    EXPECT_EQ((std::vector<std::string>{"Activation is successful", "Deactivation is successful",
+                                        "Interrogation is finished"}),
+              fake.lines);
+    EXPECT_EQ((std::vector<uint8_t>{0x01, 0x81}),
+              (std::vector<uint8_t>{fake.setRequests.at(0)[0], fake.setRequests.at(1)[0]}));
+    EXPECT_EQ(3, served);
     EXPECT_EQ(1u, fake.openDevices.size()); // Cancel did not close it under the request
 }

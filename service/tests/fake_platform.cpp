@@ -221,6 +221,9 @@ void cancelRequest(void* context, PlatformHandle device) {
     f->calls.push_back("cancel");
     ++f->cancels;
     checkPendingDevice(f, device);
+    if (f->duringWait) {
+        f->duringWait(); // the wait for a cancel to be honoured serves the window too
+    }
     f->pendingBuffer = nullptr; // the request has ended: it writes nothing more
 }
 

@@ -89,8 +89,8 @@ struct FakePlatform {
     std::vector<std::vector<uint8_t>> setRequests;           // bytes as sent
     std::vector<std::vector<uint8_t>> interrogationRequests; // bytes as sent
     std::vector<std::string_view> calls;                     // operation names in order
-    // Runs inside the wait for a held request, as the messages that the
-    // Windows wait serves would.
+    // Runs inside the wait for a held request and for its cancel, as the
+    // messages that the Windows waits serve would.
     std::function<void()> duringWait;
 
     // Calls that broke the contract, and the last one's description.
