@@ -46,6 +46,24 @@ void startDialog(HWND dialog) {
     SendMessageA(GetDlgItem(dialog, IDC_IMMEDIATELY), BM_SETCHECK, BST_CHECKED, 0);
 }
 
+// Typing and pasting stop at 25 characters, but text another program sets
+// (automation, dictation) does not: a field holding more is cut in place to
+// the characters a command would send, so the field never shows more than
+// goes out. This is no command: it runs while a request is held too. The
+// cut text changes the field again, which then holds no more than 25.
+void keepNumberSendable(HWND dialog, int controlId) {
+    if (controlId != IDC_SERVED_USER_NUMBER && controlId != IDC_FORWARDED_TO_NUMBER) {
+        return;
+    }
+    HWND field = GetDlgItem(dialog, controlId);
+    if (GetWindowTextLengthA(field) <= static_cast<int>(NUMBER_MAX_LENGTH)) {
+        return;
+    }
+    char kept[NUMBER_MAX_LENGTH + 1];
+    GetWindowTextA(field, kept, sizeof kept);
+    SetWindowTextA(field, kept);
+}
+
 INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
     if (!sessionStarted) {
         return FALSE;
@@ -79,6 +97,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         startDialog(dialog);
         return FALSE; // the focus is set already
     case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            keepNumberSendable(dialog, LOWORD(wParam));
+        }
         return routeCommand(dialog, wParam);
     case WM_TIMER:
         // Every tick is a press of Check Current Setting, whatever the timer,
@@ -88,8 +109,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SETCURSOR:
         // A dialog procedure answers through DWLP_MSGRESULT: TRUE there
         // keeps the default handling from putting the arrow back.
-        if (sessionStarted &&
-            win32PlatformSetCursor(interrogationPollerTimerArmed(&session), lParam)) {
+        if (sessionStarted && win32PlatformSetCursor(session.channel.requestHeld,
+                                                     interrogationPollerTimerArmed(&session),
+                                                     lParam)) {
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }

@@ -51,41 +51,83 @@ int visibleStatusLines(HWND list) {
 // least this often: Windows takes a window whose thread has not done so for
 // 5 s for hung, ghosts it and offers to close the program.
 constexpr DWORD QUEUE_CHECK_MS = 1000;
-// Paints served in one round; a window that never validates cannot keep the
-// wait from the event.
-constexpr int PAINTS_PER_ROUND = 32;
+// Messages served in one round; a window that never validates, or a flood
+// of input, cannot keep the wait from the event.
+constexpr int MESSAGES_PER_ROUND = 32;
+
+// The title bar, the close box and the system menu button: the window can be
+// moved, minimised and closed while the driver works.
+bool isFrameMouseInput(UINT message) {
+    return (message >= WM_NCMOUSEMOVE && message <= WM_NCMBUTTONDBLCLK) ||
+           (message >= WM_NCXBUTTONDOWN && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// A mouse button or a key going down (not a key's auto-repeat).
+bool isPress(const MSG& message) {
+    switch (message.message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+    case WM_XBUTTONDOWN:
+    case WM_XBUTTONDBLCLK:
+        return true;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        return (message.lParam & (1L << 30)) == 0;
+    default:
+        return false;
+    }
+}
 
 // Serves what may not wait for the driver: messages other threads send to
-// the dialog (PeekMessage delivers them itself) and repaints. Input, timers
-// and posted messages stay queued, in their order, for the dialog's loop
-// once the request has ended; commands sent meanwhile reach the core,
-// which refuses them.
-void serveSentAndPaint() {
+// the dialog (PeekMessage delivers them itself), repaints and the frame's
+// mouse input. The user's clicks and keys on the dialog itself are taken out
+// of the queue and dropped, with a beep for each press: run later, they
+// would act on a request that has since been answered (a second activation,
+// a deactivation of what was just set), and left in the queue they would get
+// the window taken for hung. Posted messages and timers stay queued, in
+// their order, for the dialog's loop once the request has ended; commands
+// sent meanwhile reach the core, which refuses them.
+void serveWhileHeld() {
     MSG message;
     for (int served = 0;
-         served < PAINTS_PER_ROUND &&
-         PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+         served < MESSAGES_PER_ROUND &&
+         PeekMessageA(&message, nullptr, 0, 0,
+                      PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE | PM_QS_INPUT);
          ++served) {
         if (message.message == WM_QUIT) {
             // Not ours to act on here: back in the queue for the loop.
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        DispatchMessageA(&message);
+        if (message.message == WM_PAINT || isFrameMouseInput(message.message)) {
+            DispatchMessageA(&message);
+        } else if (isPress(message)) {
+            MessageBeep(MB_OK);
+        }
     }
 }
 
-// Waits without limit for the event, the window staying alive meanwhile.
-// WAIT_OBJECT_0 once the event is signalled, or what ended the wait.
-DWORD waitServingSentAndPaint(HANDLE event) {
+// Waits without limit for the event, the window staying alive meanwhile
+// under the wait cursor. WAIT_OBJECT_0 once the event is signalled, or what
+// ended the wait; the error number of a failed wait is left in *error.
+DWORD waitServingWindow(HANDLE event, DWORD* error) {
+    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    DWORD woke;
     for (;;) {
-        DWORD woke =
-            MsgWaitForMultipleObjects(1, &event, FALSE, QUEUE_CHECK_MS, QS_SENDMESSAGE | QS_PAINT);
+        woke = MsgWaitForMultipleObjects(1, &event, FALSE, QUEUE_CHECK_MS,
+                                         QS_SENDMESSAGE | QS_PAINT | QS_INPUT);
         if (woke != WAIT_OBJECT_0 + 1 && woke != WAIT_TIMEOUT) {
-            return woke;
+            break;
         }
-        serveSentAndPaint();
+        serveWhileHeld();
     }
+    *error = GetLastError();
+    SetCursor(previous);
+    return woke;
 }
 
 } // namespace
@@ -208,12 +250,8 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
 
 IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturned) {
     OVERLAPPED* overlapped = &self(context)->request;
-    // The dialog takes no input until the driver completes: say so.
-    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    DWORD waited = waitServingSentAndPaint(overlapped->hEvent);
-    DWORD waitError = GetLastError();
-    SetCursor(previous);
-    if (waited != WAIT_OBJECT_0) {
+    DWORD waitError = 0;
+    if (waitServingWindow(overlapped->hEvent, &waitError) != WAIT_OBJECT_0) {
         reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
         return IO_WAIT_FAILED;
     }
@@ -235,10 +273,18 @@ void cancelRequest(void* context, PlatformHandle device) {
     OVERLAPPED* overlapped = &self(context)->request;
     CancelIo(toHandle(device));
     // Waiting here is what lets the caller release the buffer: the driver
-    // may still write it until the cancelled request has ended. A request
-    // that ended by the cancel reports "aborted", which is no failure.
+    // may still write it until the cancelled request has ended, and it may
+    // take its time to honour the cancel, so the window is served meanwhile.
+    // Should that wait fail, the plain wait that serves nothing is all that
+    // is left. A request that ended by the cancel reports "aborted", which
+    // is no failure.
+    DWORD waitError = 0;
+    BOOL ended = waitServingWindow(overlapped->hEvent, &waitError) == WAIT_OBJECT_0;
+    if (!ended) {
+        reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
+    }
     DWORD bytes = 0;
-    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, TRUE)) {
+    if (!GetOverlappedResult(toHandle(device), overlapped, &bytes, !ended)) {
         DWORD error = GetLastError();
         if (error != ERROR_OPERATION_ABORTED) {
             reportFailure(error, "GetOverlappedResult", DEVICE_PATH);
@@ -275,7 +321,14 @@ Platform win32PlatformInit(Win32Platform* context, HWND dialog) {
     };
 }
 
-bool win32PlatformSetCursor(bool pollTimerArmed, LPARAM hitTestAndMessage) {
+bool win32PlatformSetCursor(bool requestHeld, bool pollTimerArmed, LPARAM hitTestAndMessage) {
+    if (requestHeld) {
+        // Taking the mouse input out of the queue during the wait makes the
+        // system ask for the cursor: over every part of the dialog it says
+        // that clicks are not taken now.
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        return true;
+    }
     if (!pollTimerArmed || LOWORD(hitTestAndMessage) != HTCLIENT) {
         return false;
     }

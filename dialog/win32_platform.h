@@ -1,8 +1,10 @@
 // The platform record filled with Win32 calls: the dialog operations act on
 // the main dialog's controls, the device operations on the driver's handles.
-// Every system call on the device path that fails writes one line for a
-// debugger or a debug-output viewer (OutputDebugStringA): the call, the device
-// path and the error number. The status lines do not change.
+// A failing system call of the device's open, its requests, their waits and
+// the poll timer writes one line for a debugger or a debug-output viewer
+// (OutputDebugStringA): the call, the device path where the call names it
+// (not for CreateEventA or SetTimer) and the error number. The status lines
+// do not change.
 #pragma once
 
 #include <windows.h>
@@ -21,9 +23,11 @@ struct Win32Platform {
 // operations, whose context is this one.
 Platform win32PlatformInit(Win32Platform* context, HWND dialog);
 
-// WM_SETCURSOR: while the poll timer is armed, the pointer over the dialog's
-// client area is the "working in background" cursor. True when it set one.
-bool win32PlatformSetCursor(bool pollTimerArmed, LPARAM hitTestAndMessage);
+// WM_SETCURSOR: while a request is held, the pointer over any part of the
+// dialog is the wait cursor; while the poll timer is armed, the pointer over
+// the dialog's client area is the "working in background" cursor. True when
+// it set one.
+bool win32PlatformSetCursor(bool requestHeld, bool pollTimerArmed, LPARAM hitTestAndMessage);
 
 // Shows the cursor that fits the dialog's state now, rather than at the next
 // move of the pointer, when the pointer is over the dialog.

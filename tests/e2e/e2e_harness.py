@@ -244,17 +244,23 @@ class Session:
             raise Failure(f"xdotool {' '.join(map(str, args))} failed: {done.stderr.strip()}")
         return done.stdout.strip()
 
-    def point_at(self, control_id):
-        """Moves the real pointer to the middle of a control."""
+    def centres(self):
+        """The screen point in the middle of each control, by identifier, read
+        at once so that several real clicks can follow in one xdotool run."""
         out = self.probe("window", "controls")
         left, top = map(int, out.one("client").split()[:2])
+        points = {}
         for line in out.all("control"):
             fields = line.split()
-            if int(fields[0]) == control_id:
-                x, y, w, h = map(int, fields[4:8])
-                self.xdo("mousemove", left + x + w // 2, top + y + h // 2)
-                return
-        raise Failure(f"no control {control_id}")
+            x, y, w, h = map(int, fields[4:8])
+            points[int(fields[0])] = (left + x + w // 2, top + y + h // 2)
+        return points
+
+    def point_at(self, control_id):
+        """Moves the real pointer to the middle of a control."""
+        points = self.centres()
+        check(control_id in points, f"no control {control_id}")
+        self.xdo("mousemove", *points[control_id])
 
     def wait_keyboard_focus(self, timeout_s=10):
         """Waits until the dialog's X window holds the keyboard focus, so

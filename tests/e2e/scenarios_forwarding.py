@@ -161,10 +161,12 @@ def every_outcome_text(s):
 
     # A mouse click on Deactivate, held 5 s: the list is repainted meanwhile,
     # and what another program sends (a click, a condition, a tick, Cancel)
-    # is answered at once and never run.
+    # is answered at once and never run; the user's own clicks and keys are
+    # dropped under the wait cursor, and not run afterwards either.
+    at = s.centres()
     s.probe("drv-config", "delay", 5000)
-    s.point_at(DEACTIVATE)
-    s.xdo("click", 1)
+    received = s.probe("drv-received").received_total()
+    s.xdo("mousemove", *at[DEACTIVATE], "click", 1)
     out = s.probe("sleep", 200, "drv-stats", "repaint", STATUS_LIST, 1500, "click", ACTIVATE,
                   "click", BUSY, "timer", 1, "command", 2, 0, "check", BUSY, "count", "drv-stats")
     held = [v.split()[1] for v in out.all("stat") if v.startswith("setPendingNow ")]
@@ -173,15 +175,26 @@ def every_outcome_text(s):
     check(len(answered) == 4 and max(answered) < 1500, f"answers while held took {answered} ms")
     check_equal((out.one("check"), out.one("count")), (f"{BUSY} 0", str(len(expected))),
                 "Busy and the status lines while held")
+    s.xdo("mousemove", *at[ACTIVATE], "click", "--repeat", 2, 1, "mousemove", *at[DEACTIVATE],
+          "click", 1, "mousemove", *at[NO_REPLY], "click", 1, "mousemove", *at[SERVED], "click", 1,
+          "type", "555")
+    out = s.probe("drv-stats", "cursor")
+    check_equal((out.stats()["setPendingNow"], out.one("cursor")), (1, "wait"),
+                "request held and cursor after the user's clicks and keys")
     expected.append("Deactivation is successful")
-    out = s.probe("until", expected[-1], 10000, "lines", "drv-config", "delay", 1500, wait_s=10)
-    check_equal(out.status_lines(), expected, "status after the held request")
-    # A Cancel posted, as input is, waits its turn behind a held request.
-    s.point_at(ACTIVATE)
-    s.xdo("click", 1)
-    s.probe("sleep", 500, "close", "cancel")
+    out = s.probe("until", expected[-1], 10000, "sleep", 1000, "lines", "drv-received",
+                  "check", NO_REPLY, "text", SERVED, "drv-config", "delay", 1500, wait_s=11)
+    check_equal((out.status_lines(), out.received_total(), out.one("check"), out.one("text")),
+                (expected, received + 1, f"{NO_REPLY} 0", f"{SERVED} 821"),
+                "status, requests received, No Reply and the served number after the hold")
+    # The close box during a held activation: the Cancel it posts waits its
+    # turn, so the window goes once the request has been answered.
+    close_box = s.probe("closebox").one("closebox").split()
+    s.xdo("mousemove", *at[ACTIVATE], "click", 1, "mousemove", *close_box, "click", 1)
+    check_equal(s.probe("sleep", 500, "drv-stats").stats()["setPendingNow"], 1,
+                "request held, and the dialog still there, after the close box")
     check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 3, 0),
-                "exit code, requests completed and handles left after a Cancel behind a held request")
+                "exit code, requests completed and handles left after the close box during a hold")
 
 
 @scenario("forwarding")
@@ -190,7 +203,8 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     s.start()
     digits25 = "1234567890123456789012345"
     digits30 = "987654321098765432109876543210"
-    s.probe("set", SERVED, digits25, "set", FORWARDED_TO, digits30, "click", ACTIVATE)
+    shown = s.probe("set", SERVED, digits25, "set", FORWARDED_TO, digits30, "text", FORWARDED_TO,
+                    "click", ACTIVATE).one("text")
     request = last_set(s)
     check_request(request, 0x00, digits25, digits30[:25], "25 and 30 digits")
     check_equal(request.data[26], 0, "terminator of a 25-digit served user number at byte 26")
@@ -198,8 +212,12 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     # 30 digits whose first 25 are the number activated: the deactivation
     # reaches that forwarding only if the number is cut where it should be.
     served30 = digits25 + "99999"
-    s.probe("set", SERVED, served30, "set", FORWARDED_TO, digits25, "click", DEACTIVATE)
+    shown = (shown, s.probe("set", SERVED, served30, "text", SERVED, "set", FORWARDED_TO, digits25,
+                            "click", DEACTIVATE).one("text"))
     check_request(last_set(s), 0x80, digits25, digits25, "30 and 25 digits")
+    # Another program's text is cut in place: a field shows what is sent.
+    check_equal(shown, (f"{FORWARDED_TO} {digits30[:25]}", f"{SERVED} {digits25}"),
+                "fields set to 30 digits by another program")
     check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful"],
                 "status")
     s.close("cancel")
