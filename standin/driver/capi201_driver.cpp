@@ -6,7 +6,10 @@
 // Set-forwarding requests are decided by the exchange at once but answered
 // when the exchange says the network replies: the IRP waits in a table and a
 // system thread completes it at its due time. Interrogations are answered in
-// the dispatch routine.
+// the dispatch routine, unless the control device has them held: then they
+// wait in the table, never due, until something cancels them. A cancel may
+// be honoured late: the cancel routine then leaves the request in the table,
+// due that much later, and the completing thread ends it as cancelled.
 //
 // Two locks. The exchange is reached only from dispatch routines, at
 // PASSIVE_LEVEL, under a mutex; a configuration is built in a second
@@ -20,7 +23,8 @@
 // IoCsqInsertIrp, IoCsqRemoveIrp and IoCsqRemoveNextIrp are stubs that end
 // the driver's host process. A slot whose IRP a cancel routine has taken is
 // marked `cancelling`, and whoever must see the table empty waits for those
-// routines to finish.
+// routines to finish; one whose cancel is honoured late is `cancelled`, and
+// whoever drains the table ends it at once.
 //
 // What may still use the state holds the I/O manager's remove lock: a
 // dispatch routine while it runs, a pended request for its whole life (so
@@ -76,9 +80,11 @@ struct DriverState {
     ExchangeConfig startConfig; // what a reset returns to
     PendingTable pending;
     ControlStatistics statistics;
-    KEVENT wake;   // a new pending answer, or stop
-    bool stopping; // unload has begun: the completing thread ends, nothing more pends
-    PVOID worker;  // the completing thread's object, referenced until it has ended
+    uint32_t cancelDelayMs; // under lock: cancel routines read it
+    bool holdQueries;       // under exchangeLock: interrogations pend until cancelled
+    KEVENT wake;            // a new pending answer, or stop
+    bool stopping;          // unload has begun: the completing thread ends, nothing more pends
+    PVOID worker;           // the completing thread's object, referenced until it has ended
     LARGE_INTEGER frequency;
     PDRIVER_DISPATCH hostDispatch[IRP_MJ_MAXIMUM_FUNCTION + 1]; // the loader's, put back at unload
     IO_REMOVE_LOCK removeLock; // unload waits until its holders let go
@@ -216,15 +222,41 @@ void pauseOneMs(unsigned* paused, const char* waitingFor, long count) {
     KeDelayExecutionThread(KernelMode, FALSE, &pause);
 }
 
-// Takes irp out of the table as cancelled, under the lock; false when it was
-// not there. The caller completes it after releasing the lock.
-bool dropCancelled(DriverState* s, PIRP irp) {
-    if (!pendingRemove(&s->pending, irp)) {
+// Takes slot out of the table, counted as answered or cancelled, under the
+// lock; the caller completes its IRP after releasing the lock.
+PIRP takeSlot(DriverState* s, PendingAnswer* slot, bool cancelled) {
+    PIRP irp = static_cast<PIRP>(slot->request);
+    if (slot->held) {
+        --s->statistics.queriesHeldNow;
+    } else {
+        if (cancelled) {
+            ++s->statistics.setCancelled;
+        } else {
+            ++s->statistics.setCompleted;
+        }
+        --s->statistics.setPendingNow;
+    }
+    pendingRemove(&s->pending, irp);
+    return irp;
+}
+
+// Under the lock, for a cancel that has reached irp: true when irp has left
+// the table for the caller to complete now. With a cancel delay it stays,
+// due that much later, for the completing thread, woken here rather than
+// after the lock: once the lock is free a drain may end the request, and
+// unload free the state.
+bool honourCancel(DriverState* s, PIRP irp) {
+    PendingAnswer* slot = pendingFind(&s->pending, irp);
+    if (slot == nullptr) {
         return false;
     }
-    ++s->statistics.setCancelled;
-    --s->statistics.setPendingNow;
-    return true;
+    if (s->cancelDelayMs == 0) {
+        takeSlot(s, slot, true);
+        return true;
+    }
+    pendingCancelLater(&s->pending, irp, nowMs(s) + s->cancelDelayMs);
+    KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
+    return false;
 }
 
 DRIVER_CANCEL cancelPendingAnswer;
@@ -232,21 +264,22 @@ DRIVER_CANCEL cancelPendingAnswer;
 VOID NTAPI cancelPendingAnswer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
     // The request still holds the remove lock, so unload waits for this
-    // routine until it lets go at the end.
+    // routine until it lets go at the end; one that honours the cancel late
+    // touches no state once the spin lock is free.
     DriverState* s = headerOf(device)->state;
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
-    const bool found = dropCancelled(s, irp);
+    const bool now = honourCancel(s, irp);
     KeReleaseSpinLock(&s->lock, irql);
-    if (found) {
+    if (now) {
         finish(irp, STATUS_CANCELLED, 0);
         releasePended(s, irp);
     }
 }
 
-// Cancels the pending answers of owner (all when null) and returns once none
+// Cancels the pending requests of owner (all when null) and returns once none
 // is left, including those whose cancel routine is running elsewhere,
-// however long that takes.
+// however long that takes; a cancel honoured late ends now.
 void cancelPendingOf(DriverState* s, const void* owner) {
     for (unsigned paused = 0;;) {
         PIRP taken = nullptr;
@@ -254,12 +287,11 @@ void cancelPendingOf(DriverState* s, const void* owner) {
         KeAcquireSpinLock(&s->lock, &irql);
         while (PendingAnswer* slot = pendingAnyOf(&s->pending, owner)) {
             PIRP irp = static_cast<PIRP>(slot->request);
-            if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+            if (!slot->cancelled && IoSetCancelRoutine(irp, nullptr) == nullptr) {
                 slot->cancelling = true; // IoCancelIrp got there first
                 continue;
             }
-            dropCancelled(s, irp);
-            taken = irp;
+            taken = takeSlot(s, slot, true);
             break;
         }
         const unsigned left = pendingCountOf(&s->pending, owner);
@@ -281,10 +313,11 @@ struct ReadyAnswer {
     uint32_t bytesReturned;
     uint16_t resultCode;
     bool failed;
+    bool cancelled; // a cancel honoured late
 };
 
-// The completing thread: answers every due request, then sleeps until the
-// next one is due or a new one arrives.
+// The completing thread: answers every due request and ends every cancel
+// honoured late, then sleeps until the next one is due or a new one arrives.
 KSTART_ROUTINE completeDueAnswers;
 
 VOID NTAPI completeDueAnswers(PVOID context) {
@@ -305,21 +338,24 @@ VOID NTAPI completeDueAnswers(PVOID context) {
                 break;
             }
             PIRP irp = static_cast<PIRP>(slot->request);
-            if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
+            if (!slot->cancelled && IoSetCancelRoutine(irp, nullptr) == nullptr) {
                 slot->cancelling = true; // its cancel routine completes it
                 continue;
             }
-            ready[readyCount++] =
-                ReadyAnswer{irp, slot->bytesReturned, slot->resultCode, slot->failed};
-            pendingRemove(&s->pending, irp);
-            ++s->statistics.setCompleted;
-            --s->statistics.setPendingNow;
+            ready[readyCount++] = ReadyAnswer{irp, slot->bytesReturned, slot->resultCode,
+                                              slot->failed, slot->cancelled};
+            takeSlot(s, slot, slot->cancelled);
         }
         const uint64_t wakeAt = pendingWakeAt(&s->pending);
         KeReleaseSpinLock(&s->lock, irql);
 
         for (unsigned i = 0; i < readyCount; ++i) {
-            answerSet(ready[i].irp, ready[i].resultCode, ready[i].failed, ready[i].bytesReturned);
+            if (ready[i].cancelled) {
+                finish(ready[i].irp, STATUS_CANCELLED, 0);
+            } else {
+                answerSet(ready[i].irp, ready[i].resultCode, ready[i].failed,
+                          ready[i].bytesReturned);
+            }
             releasePended(s, ready[i].irp);
         }
         if (readyCount == COMPLETION_BATCH) {
@@ -344,38 +380,42 @@ VOID NTAPI completeDueAnswers(PVOID context) {
 // ---- the program's device -------------------------------------------------
 
 // Puts irp in the table with its cancel routine armed, holding the remove
-// lock until it ends; one cancelled meanwhile is ended here.
-NTSTATUS pend(DriverState* s, PIRP irp, void* owner, const ExchangeAnswer& answer) {
+// lock until it ends: a set-forwarding request's answer, or with no answer
+// an interrogation held. One cancelled meanwhile is honoured here.
+NTSTATUS pend(DriverState* s, PIRP irp, void* owner, const ExchangeAnswer* answer) {
     const NTSTATUS held = IoAcquireRemoveLock(&s->removeLock, irp);
     if (!NT_SUCCESS(held)) {
         return finish(irp, held, 0);
     }
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
-    pendingAdd(&s->pending, irp, owner, answer);
-    ++s->statistics.setPended;
-    ++s->statistics.setPendingNow;
+    if (answer != nullptr) {
+        pendingAdd(&s->pending, irp, owner, *answer);
+        ++s->statistics.setPended;
+        ++s->statistics.setPendingNow;
+    } else {
+        pendingHold(&s->pending, irp, owner);
+        ++s->statistics.queriesHeld;
+        ++s->statistics.queriesHeldNow;
+    }
     IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, cancelPendingAnswer);
-    PIRP cancelledAlready = nullptr;
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        dropCancelled(s, irp);
-        cancelledAlready = irp;
-    }
+    const bool cancelledAlready =
+        irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr && honourCancel(s, irp);
     KeReleaseSpinLock(&s->lock, irql);
-    if (cancelledAlready != nullptr) {
-        finish(cancelledAlready, STATUS_CANCELLED, 0);
-        releasePended(s, cancelledAlready);
+    if (cancelledAlready) {
+        finish(irp, STATUS_CANCELLED, 0);
+        releasePended(s, irp);
     } else {
         KeSetEvent(&s->wake, IO_NO_INCREMENT, FALSE);
     }
     return STATUS_PENDING;
 }
 
-// Whether a set-forwarding request may go on to the exchange: not once
-// unload has begun, since its answer would outlive the table, and not
-// without room to pend it.
-NTSTATUS admitSet(DriverState* s) {
+// Whether a request that pends may go on to the exchange: not once unload
+// has begun, since it would outlive the table, and not without room to pend
+// it.
+NTSTATUS admit(DriverState* s) {
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
     NTSTATUS status = STATUS_SUCCESS;
@@ -400,8 +440,9 @@ NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
     // room and reaches the table before unload ends what pends; the exchange
     // never acts on one refused.
     lockExchange(s);
-    if (code == IOCTL_CF_SET) {
-        const NTSTATUS admitted = admitSet(s);
+    const bool hold = code == IOCTL_CF_INTERROGATE && s->holdQueries;
+    if (code == IOCTL_CF_SET || hold) {
+        const NTSTATUS admitted = admit(s);
         if (admitted != STATUS_SUCCESS) {
             unlockExchange(s);
             return finish(irp, admitted, 0);
@@ -410,7 +451,15 @@ NTSTATUS programDeviceControl(DriverState* s, PIRP irp, PIO_STACK_LOCATION stack
     const uint64_t now = nowMs(s);
     const ExchangeAnswer answer = exchangeSubmit(s->active, code, buffer, inLength, outLength, now);
     if (answer.status == EXCHANGE_DUE && answer.dueAtMs > now) {
-        const NTSTATUS pended = pend(s, irp, stack->FileObject, answer);
+        const NTSTATUS pended = pend(s, irp, stack->FileObject, &answer);
+        unlockExchange(s);
+        return pended;
+    }
+    // A held interrogation: the exchange took it as asked, as it takes a
+    // set-forwarding request; only its answer is withheld. Malformed ones
+    // are refused as ever.
+    if (hold && (answer.status == EXCHANGE_COMPLETED || answer.status == EXCHANGE_FINISHED)) {
+        const NTSTATUS pended = pend(s, irp, stack->FileObject, nullptr);
         unlockExchange(s);
         return pended;
     }
@@ -454,8 +503,10 @@ void resetDriver(DriverState* s) {
     lockExchange(s);
     cancelPendingOf(s, nullptr);
     exchangeInit(s->active, &s->startConfig);
+    s->holdQueries = false;
     KIRQL irql;
     KeAcquireSpinLock(&s->lock, &irql);
+    s->cancelDelayMs = 0;
     const uint32_t openHandles = s->statistics.openHandles;
     __builtin_memset(&s->statistics, 0, sizeof s->statistics);
     s->statistics.openHandles = openHandles;
@@ -464,13 +515,23 @@ void resetDriver(DriverState* s) {
     unlockExchange(s);
 }
 
-// Builds the configured exchange in the one not in use, then swaps.
+// Builds the configured exchange in the one not in use, then swaps; the
+// driver's own settings change with it or not at all.
 bool configure(DriverState* s, const ControlConfiguration* request) {
     lockExchange(s);
     SimulatedExchange* next = s->active == &s->exchanges[0] ? &s->exchanges[1] : &s->exchanges[0];
     const bool built = buildConfigured(s->active, request, &s->work, next);
     if (built) {
         s->active = next;
+        if ((request->fields & CONTROL_SET_PEND_INTERROGATIONS) != 0) {
+            s->holdQueries = request->pendInterrogations != 0;
+        }
+        if ((request->fields & CONTROL_SET_CANCEL_DELAY) != 0) {
+            KIRQL irql;
+            KeAcquireSpinLock(&s->lock, &irql);
+            s->cancelDelayMs = request->cancelDelayMs;
+            KeReleaseSpinLock(&s->lock, irql);
+        }
     }
     unlockExchange(s);
     return built;

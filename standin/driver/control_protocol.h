@@ -12,10 +12,10 @@
 //   CONTROL_IOCTL_RESET            in: nothing, out: nothing.
 //       Back to the driver's start configuration (registry values or
 //       defaults): forwardings, delays, unreachable numbers, set-forwarding
-//       requests answered rather than failed. Clears the running query, the
+//       requests answered rather than failed, interrogations answered,
+//       cancels honoured at once. Clears the running query, the
 //       received log and the counters (openHandles stays: it counts what is
-//       open now). Pending set-forwarding requests are cancelled
-//       (STATUS_CANCELLED).
+//       open now). Pending requests are cancelled (STATUS_CANCELLED).
 //   CONTROL_IOCTL_CONFIGURE        in: ControlConfiguration, out: nothing.
 //       Changes the fields named in `fields`; forwardings listed are added to
 //       those in force (one of the same number, procedure and basic service
@@ -24,6 +24,15 @@
 //       passed, ends with STATUS_UNSUCCESSFUL (Information 53, its buffer
 //       written as for an answer: Windows does not copy it back after an
 //       error).
+//       With pendInterrogations not 0, an interrogation the exchange would
+//       answer is not answered but left pending (the exchange still takes it
+//       as asked: its log shows it and the query moves on) until a cancel,
+//       a reset, a close of its handle or unload ends it with
+//       STATUS_CANCELLED; turning it off leaves those pending where they
+//       are. cancelDelayMs: a cancel (CancelIo, say) of any pending request
+//       ends it that many ms later, STATUS_CANCELLED with 0 bytes; 0 at
+//       once. A reset, a close or unload ends requests at once, whether or
+//       not their cancel waits.
 //       All or nothing: a bad number, procedure or count rejects the request
 //       with STATUS_INVALID_PARAMETER and changes nothing. Keeps the received
 //       log; ends the running query.
@@ -82,6 +91,8 @@ constexpr uint32_t CONTROL_SET_QUERY_IDLE = 1u << 2;
 constexpr uint32_t CONTROL_SET_UNREACHABLE = 1u << 3; // replaces the list
 constexpr uint32_t CONTROL_ADD_FORWARDINGS = 1u << 4;
 constexpr uint32_t CONTROL_SET_FAIL_SET_REQUESTS = 1u << 5;
+constexpr uint32_t CONTROL_SET_PEND_INTERROGATIONS = 1u << 6;
+constexpr uint32_t CONTROL_SET_CANCEL_DELAY = 1u << 7;
 
 struct ControlConfiguration {
     uint32_t fields;      // CONTROL_SET_* / CONTROL_ADD_FORWARDINGS
@@ -92,7 +103,9 @@ struct ControlConfiguration {
     uint32_t forwardingCount;
     char unreachable[CONTROL_UNREACHABLE_CAPACITY][NUMBER_FIELD_SIZE];
     ControlForwarding forwardings[CONTROL_FORWARDING_CAPACITY];
-    uint32_t failSetRequests; // not 0: set-forwarding requests fail when due
+    uint32_t failSetRequests;    // not 0: set-forwarding requests fail when due
+    uint32_t pendInterrogations; // not 0: interrogations pend until cancelled
+    uint32_t cancelDelayMs;      // a cancel is honoured this much later; 0 at once
 };
 
 // The latest requests, oldest first; bytes holds the first min(inLength, 60)
@@ -115,6 +128,8 @@ struct ControlStatistics {
     uint32_t interrogations;  // interrogation requests answered (any answer)
     uint32_t rejected;        // requests refused (size, code, contents)
     uint32_t forwardingCount; // forwardings in force now
+    uint32_t queriesHeld;     // interrogations left pending (pendInterrogations)
+    uint32_t queriesHeldNow;
 };
 
 struct ControlForwardingTable {
@@ -126,8 +141,11 @@ struct ControlForwardingTable {
 static_assert(offsetof(ControlConfiguration, unreachable) == 24, "configuration layout");
 static_assert(offsetof(ControlConfiguration, forwardings) == 128, "configuration layout");
 static_assert(offsetof(ControlConfiguration, failSetRequests) == 1856, "configuration layout");
-static_assert(sizeof(ControlConfiguration) == 1860, "configuration layout");
+static_assert(offsetof(ControlConfiguration, pendInterrogations) == 1860, "configuration layout");
+static_assert(offsetof(ControlConfiguration, cancelDelayMs) == 1864, "configuration layout");
+static_assert(sizeof(ControlConfiguration) == 1868, "configuration layout");
 static_assert(offsetof(ControlReceivedLog, entries) == 8, "log layout");
 static_assert(sizeof(ControlReceivedLog) == 8 + 16 * 88, "log layout");
-static_assert(sizeof(ControlStatistics) == 40, "statistics layout");
+static_assert(offsetof(ControlStatistics, queriesHeld) == 40, "statistics layout");
+static_assert(sizeof(ControlStatistics) == 48, "statistics layout");
 static_assert(sizeof(ControlForwardingTable) == 4 + 32 * 54, "forwarding table layout");

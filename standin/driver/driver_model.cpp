@@ -114,7 +114,8 @@ bool addForwarding(ExchangeConfig* config, const ControlForwarding& added) {
 
 constexpr uint32_t KNOWN_FIELDS = CONTROL_SET_DELAY | CONTROL_SET_TIME_OUT |
                                   CONTROL_SET_QUERY_IDLE | CONTROL_SET_UNREACHABLE |
-                                  CONTROL_ADD_FORWARDINGS | CONTROL_SET_FAIL_SET_REQUESTS;
+                                  CONTROL_ADD_FORWARDINGS | CONTROL_SET_FAIL_SET_REQUESTS |
+                                  CONTROL_SET_PEND_INTERROGATIONS | CONTROL_SET_CANCEL_DELAY;
 
 } // namespace
 
@@ -132,12 +133,47 @@ bool pendingAdd(PendingTable* table, void* request, void* owner, const ExchangeA
             slot.bytesReturned = answer.bytesReturned;
             slot.resultCode = answer.resultCode;
             slot.failed = answer.failed;
+            slot.held = false;
             slot.cancelling = false;
+            slot.cancelled = false;
             ++table->count;
             return true;
         }
     }
     return false;
+}
+
+bool pendingHold(PendingTable* table, void* request, void* owner) {
+    ExchangeAnswer never = {};
+    never.dueAtMs = UINT64_MAX;
+    if (!pendingAdd(table, request, owner, never)) {
+        return false;
+    }
+    pendingFind(table, request)->held = true;
+    return true;
+}
+
+PendingAnswer* pendingFind(PendingTable* table, const void* request) {
+    if (request == nullptr) {
+        return nullptr; // free slots are not requests
+    }
+    for (PendingAnswer& slot : table->slots) {
+        if (slot.request == request) {
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+bool pendingCancelLater(PendingTable* table, const void* request, uint64_t atMs) {
+    PendingAnswer* slot = pendingFind(table, request);
+    if (slot == nullptr) {
+        return false;
+    }
+    slot->dueAtMs = atMs;
+    slot->cancelling = false;
+    slot->cancelled = true;
+    return true;
 }
 
 PendingAnswer* pendingNextDue(PendingTable* table, uint64_t nowMs) {
@@ -161,17 +197,13 @@ uint64_t pendingWakeAt(const PendingTable* table) {
 }
 
 bool pendingRemove(PendingTable* table, void* request) {
-    if (request == nullptr) {
+    PendingAnswer* slot = pendingFind(table, request);
+    if (slot == nullptr) {
         return false;
     }
-    for (PendingAnswer& slot : table->slots) {
-        if (slot.request == request) {
-            __builtin_memset(&slot, 0, sizeof slot);
-            --table->count;
-            return true;
-        }
-    }
-    return false;
+    __builtin_memset(slot, 0, sizeof *slot);
+    --table->count;
+    return true;
 }
 
 PendingAnswer* pendingAnyOf(PendingTable* table, const void* owner) {

@@ -1,6 +1,7 @@
 // What the stand-in driver decides, kept apart from the kernel calls so that
-// it builds and is tested on Linux as well: the table of set-forwarding
-// answers waiting for their due time, the start configuration read from the
+// it builds and is tested on Linux as well: the table of pending requests
+// (set-forwarding answers waiting for their due time, interrogations held,
+// cancels honoured late), the start configuration read from the
 // service's registry values, and the control device's records.
 //
 // Kernel-safe like the exchange: no library, no allocation, no static with a
@@ -15,18 +16,21 @@
 
 constexpr unsigned PENDING_CAPACITY = 64;
 
-// One set-forwarding request whose answer is not due yet. `request` is the
-// caller's handle on it (the IRP), null in a free slot; `owner` is what it
-// came through (the file object), so that closing a handle can end its own.
+// One pending request: a set-forwarding request whose answer is not due
+// yet, or an interrogation held. `request` is the caller's handle on it (the
+// IRP), null in a free slot; `owner` is what it came through (the file
+// object), so that closing a handle can end its own.
 struct PendingAnswer {
     void* request;
     void* owner;
-    uint64_t dueAtMs;
+    uint64_t dueAtMs;  // UINT64_MAX: never (a held interrogation)
     uint32_t sequence; // arrival order, breaks ties between equal due times
     uint32_t bytesReturned;
     uint16_t resultCode;
     bool failed;     // ends with an error status, not with its result code
+    bool held;       // an interrogation, ended only by a cancel
     bool cancelling; // its cancel routine has it; never complete it here
+    bool cancelled;  // its cancel routine has run: ends cancelled when due
 };
 
 struct PendingTable {
@@ -38,6 +42,13 @@ struct PendingTable {
 void pendingInit(PendingTable* table);
 // False when the table is full.
 bool pendingAdd(PendingTable* table, void* request, void* owner, const ExchangeAnswer& answer);
+// An interrogation held: never due. False when the table is full.
+bool pendingHold(PendingTable* table, void* request, void* owner);
+// The slot of request, or null.
+PendingAnswer* pendingFind(PendingTable* table, const void* request);
+// A cancel honoured late: request becomes due at atMs, to end cancelled, and
+// is no longer its cancel routine's. False when it is not there.
+bool pendingCancelLater(PendingTable* table, const void* request, uint64_t atMs);
 // The earliest answer due at nowMs that is not being cancelled, or null.
 PendingAnswer* pendingNextDue(PendingTable* table, uint64_t nowMs);
 // The due time the completing thread must wake at; UINT64_MAX when nothing

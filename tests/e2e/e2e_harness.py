@@ -166,10 +166,12 @@ class Session:
     def reset_driver(self, **settings):
         """Back to the start state, then the given settings: delay, timeout,
         idle (ms), unreachable ("999,555" or "none"), failset (1: set-forwarding
-        requests end with an error once due), forward (a list of
-        "P:S:SERVED:TO")."""
+        requests end with an error once due), pendquery (1: interrogations
+        pend until cancelled), canceldelay (ms until a cancel of a pending
+        request is honoured), forward (a list of "P:S:SERVED:TO")."""
         verbs = ["drv-reset"]
-        for key in ("delay", "timeout", "idle", "unreachable", "failset"):
+        for key in ("delay", "timeout", "idle", "unreachable", "failset", "pendquery",
+                    "canceldelay"):
             if key in settings:
                 verbs += ["drv-config", key, settings[key]]
         for forwarding in settings.get("forward", []):

@@ -217,7 +217,8 @@ bool entryIs(const Answer& a, uint8_t procedure, uint8_t service, const char* se
 // Wine's CloseHandle returns before the driver gets the close.
 ControlStatistics statisticsOnceSettled(uint32_t openHandles = baselineHandles) {
     ControlStatistics s = statistics();
-    for (unsigned i = 0; i < POLL_LIMIT && (s.setPendingNow != 0 || s.openHandles != openHandles);
+    for (unsigned i = 0; i < POLL_LIMIT && (s.setPendingNow != 0 || s.queriesHeldNow != 0 ||
+                                            s.openHandles != openHandles);
          ++i) {
         Sleep(POLL_PAUSE_MS);
         s = statistics();
@@ -406,6 +407,39 @@ void testCancellation() {
           "cancel: closing the handle ends its request", "pending %u cancelled %u open %u",
           s.setPendingNow, s.setCancelled, s.openHandles);
     WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS);
+    CloseHandle(overlapped.hEvent);
+
+    // Held interrogations: a CancelIo honoured 1.5 s late; a close ends one
+    // at once, even with its cancel still waiting.
+    ControlConfiguration c = {};
+    c.fields = CONTROL_SET_PEND_INTERROGATIONS | CONTROL_SET_CANCEL_DELAY;
+    c.pendInterrogations = 1;
+    c.cancelDelayMs = 1500;
+    controlRequest(CONTROL_IOCTL_CONFIGURE, &c, sizeof c, nullptr, 0);
+    device = openProgramDevice();
+    uint8_t record[60] = {'8', '2', '1'};
+    const bool held = startedPending(startRequest(device, IOCTL_CF_INTERROGATE, record, 60, 60,
+                                                  &overlapped, &bytes)) &&
+                      statistics().queriesHeldNow == 1;
+    CancelIo(device);
+    const bool late = WaitForSingleObject(overlapped.hEvent, 1200) == WAIT_TIMEOUT;
+    const bool ended = WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS) == WAIT_OBJECT_0;
+    const bool aborted = !GetOverlappedResult(device, &overlapped, &bytes, FALSE) &&
+                         GetLastError() == ERROR_OPERATION_ABORTED && bytes == 0;
+    check(held && late && ended && aborted, "hold: interrogation pends, CancelIo honoured late",
+          "held %d late %d ended %d aborted %d", held, late, ended, aborted);
+    CloseHandle(overlapped.hEvent);
+    c.cancelDelayMs = WAIT_LIMIT_MS * 6; // never during the test
+    controlRequest(CONTROL_IOCTL_CONFIGURE, &c, sizeof c, nullptr, 0);
+    startRequest(device, IOCTL_CF_INTERROGATE, record, 60, 60, &overlapped, &bytes);
+    CancelIo(device);
+    WaitForSingleObject(overlapped.hEvent, 300); // the cancel reaches the driver first
+    CloseHandle(device);
+    const bool closed = WaitForSingleObject(overlapped.hEvent, WAIT_LIMIT_MS) == WAIT_OBJECT_0;
+    s = statisticsOnceSettled();
+    check(closed && s.queriesHeld == 2 && s.queriesHeldNow == 0,
+          "hold: a close ends one whose cancel waits", "closed %d held %u now %u", closed,
+          s.queriesHeld, s.queriesHeldNow);
     CloseHandle(overlapped.hEvent);
 }
 

@@ -715,7 +715,7 @@ const Verb VERBS[] = {
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
     {"drv-config", 2, driverConfigure,
      "drv-config delay|timeout|idle MS, unreachable N,N|none, forward P:S:SERVED:TO, "
-     "failset 1|0"},
+     "failset|pendquery 1|0, canceldelay MS"},
     {"drv-received", 0, driverReceived, "drv-received       received N, then request ... HEX"},
     {"drv-stats", 0, driverStatistics, "drv-stats          stat KEY VALUE lines"},
     {"drv-fill", 0, driverFill,
