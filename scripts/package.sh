@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release a Windows user downloads: both programs in release form,
-# the user's guide, the licence and their checksums, in
+# the user's guide (docs/user-guide.txt, plain text, written as it is with
+# Windows line ends), the licence and their checksums, in
 #   dist/call-forwarding-setting-<version>-windows.zip
 # with the version from VERSION. The same sources give the same zip, byte for
 # byte, wherever and whenever they are built (scripts/check_reproducible.sh).
@@ -79,8 +80,13 @@ zip_path, epoch, x86, x64 = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv
 
 def text(path):
     # Windows line ends, so that every editor on Windows shows the lines.
+    # ASCII only: Notepad before Windows 10 reads a file without a byte-order
+    # mark in the system's code page, where anything beyond ASCII is garbled.
     with open(path, "rb") as f:
-        return f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+        data = f.read()
+    if any(byte > 0x7F for byte in data):
+        sys.exit("package: %s holds characters beyond ASCII" % path)
+    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 def binary(path):
     with open(path, "rb") as f:
@@ -88,7 +94,7 @@ def binary(path):
 
 entries = {
     "LICENSE": text("LICENSE"),
-    "user-guide.txt": text("docs/user-guide.md"),
+    "user-guide.txt": text("docs/user-guide.txt"),
     "x64/CallForwardingSetting.exe": binary(x64),
     "x86/CallForwardingSetting.exe": binary(x86),
 }
