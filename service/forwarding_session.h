@@ -1,5 +1,9 @@
-// The run state owned by the dialog for its whole life, and the handlers the
-// dialog routes its commands to.
+// The run state the dialog owns for its whole life: the platform record, the
+// driver channel, the status log and the state the command handlers keep (the
+// control byte, whether the poll timer is armed), with the driver open every
+// command shares. The handlers themselves are in forwarding_commands.h (the
+// conditions, Activate and Deactivate) and interrogation_poller.h (Check
+// Current Setting); command_routing.h routes the dialog's commands to them.
 #pragma once
 
 #include "driver_channel.h"

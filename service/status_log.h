@@ -1,6 +1,9 @@
-// The bounded list of status lines, the program's only output while the
-// dialog runs. The lines live in the dialog's list; the log only counts,
-// deletes and appends through the platform.
+// The bounded list of status lines, where the dialog answers the user. The
+// program's other outputs are not here: the debug-output lines of failing
+// calls on the device and of the poll timer (dialog/win32_platform.cpp), and
+// the message box shown when the dialog cannot be created (dialog/main.cpp).
+// The lines live in the dialog's list; the log only counts, deletes and
+// appends through the platform.
 #pragma once
 
 #include "platform.h"
