@@ -26,6 +26,22 @@ static_assert(std::is_trivially_default_constructible_v<Win32Platform> &&
                   std::is_trivially_default_constructible_v<ForwardingSession>,
               "the run state must be constant-initialised");
 
+// A screen reader names a field by the static text that comes just before it
+// in the z-order. The template puts "Forwarded-to Number :" after its field,
+// so it is moved to just before it; the tab stops keep their order. The label
+// starts no group there, so the field stays in the group of the buttons
+// before it, as the arrow keys have always found it.
+void nameForwardedToField(HWND dialog) {
+    HWND field = GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER);
+    HWND label = GetWindow(field, GW_HWNDNEXT);
+    HWND before = GetWindow(field, GW_HWNDPREV);
+    if (label == nullptr || before == nullptr) {
+        return;
+    }
+    SetWindowPos(label, before, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowLongPtrA(label, GWL_STYLE, GetWindowLongPtrA(label, GWL_STYLE) & ~WS_GROUP);
+}
+
 void startDialog(HWND dialog) {
     Platform platform = win32PlatformInit(&platformContext, dialog);
     forwardingSessionInit(&session, &platform);
@@ -41,6 +57,7 @@ void startDialog(HWND dialog) {
     for (int field : numberFields) {
         SendDlgItemMessageA(dialog, field, EM_LIMITTEXT, NUMBER_MAX_LENGTH, 0);
     }
+    nameForwardedToField(dialog);
     SetFocus(GetDlgItem(dialog, IDC_SERVED_USER_NUMBER));
     // The control byte starts at 0, which is "Immediately".
     SendMessageA(GetDlgItem(dialog, IDC_IMMEDIATELY), BM_SETCHECK, BST_CHECKED, 0);
@@ -101,6 +118,19 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             keepNumberSendable(dialog, LOWORD(wParam));
         }
         return routeCommand(dialog, wParam);
+    case WM_NEXTDLGCTL:
+        // The arrow keys move on from Check Current Setting to the control
+        // after it, which is now the moved label; a label takes no focus, so
+        // it goes on to the label's field, as it did before the move.
+        if (LOWORD(lParam) != 0 && reinterpret_cast<HWND>(wParam) != nullptr &&
+            reinterpret_cast<HWND>(wParam) ==
+                GetWindow(GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER), GW_HWNDPREV)) {
+            SendMessageA(dialog, WM_NEXTDLGCTL,
+                         reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER)),
+                         TRUE);
+            return TRUE;
+        }
+        return FALSE;
     case WM_TIMER:
         // Every tick is a press of Check Current Setting, whatever the timer,
         // and the poll has run by the time the tick returns.

@@ -1,10 +1,13 @@
 // The platform record filled with Win32 calls: the dialog operations act on
 // the main dialog's controls, the device operations on the driver's handles.
-// A failing system call of the device's open, its requests, their waits and
-// the poll timer writes one line for a debugger or a debug-output viewer
-// (OutputDebugStringA): the call, the device path where the call names it
-// (not for CreateEventA or SetTimer) and the error number. The status lines
-// do not change.
+// When CreateFileA, CreateEventA, DeviceIoControl (other than pending),
+// MsgWaitForMultipleObjects, GetOverlappedResult (other than a cancelled
+// request's "aborted") or SetTimer fails, one line goes to a debugger or a
+// debug-output viewer (OutputDebugStringA): the call (with the control code
+// for DeviceIoControl), the device path for the calls on the device (the
+// CreateEventA and SetTimer lines have none) and the error number. Other
+// failing calls (CancelIo, CloseHandle, the window's own) write nothing. The
+// status lines do not change.
 #pragma once
 
 #include <windows.h>

@@ -62,11 +62,17 @@ def check_style(control_id, style, exstyle):
 def dialog_opens_as_the_template_says(s):
     s.start()
     out = s.probe("window", "units", "controls", "focus", "check", IMMEDIATELY, "check", BUSY,
-                  "check", NO_REPLY, "lines")
+                  "check", NO_REPLY, "lines", "accname", 1009, "accname", SERVED, "accname", 1005,
+                  "tabs", SERVED)
     check_equal(out.one("title"), "Call Forwarding Setting", "title")
     check_equal(out.status_lines(), [BANNER], "status list at start")
     check_equal(out.all("check"), [f"{IMMEDIATELY} 1", f"{BUSY} 0", f"{NO_REPLY} 0"], "radio states")
     check_equal(out.one("focus"), str(SERVED), "control with the keyboard focus")
+    check_equal(out.all("accname"), ["1009 Forwarded-to Number :", "1010 Served User Number :", "1005 "],
+                "the names a screen reader reads")
+    check_equal((out.one("tabs"), out.one("backtabs")), ("1020 1031 1005 1032 1033 1009 1010",
+                                                         "1009 1033 1032 1005 1031 1020 1010"),
+                "tab stops from the served user number, both ways (the checked condition is one)")
 
     style = int(out.one("style").split()[0], 16)
     for bit, name in ((WS_POPUP, "WS_POPUP"), (WS_CAPTION, "WS_CAPTION"), (WS_SYSMENU, "WS_SYSMENU"),
@@ -84,17 +90,27 @@ def dialog_opens_as_the_template_says(s):
 
     controls = out.all("control")
     check_equal(len(controls), len(CONTROLS), "number of controls")
-    for line, expected in zip(controls, CONTROLS):
-        fields = line.split(" ", 8)
+    # Every control but the labels in the template's order, the labels by
+    # their text; each label comes just before the field a screen reader
+    # names by it.
+    rows = [(line.split(" ", 8) + [""])[:9] for line in controls]
+    texts = [row[8] for row in rows]
+    check_equal([rows[texts.index(label) + 1][0] for label in ("Forwarded-to Number :",
+                                                                "Served User Number :")],
+                ["1009", "1010"], "the control after each label")
+    def labels_last(kind, text):
+        return (kind.lower() == "static", text if kind.lower() == "static" else "")
+    for fields, expected in zip(sorted(rows, key=lambda r: labels_last(r[1], r[8])),
+                                sorted(CONTROLS, key=lambda c: labels_last(c[1], c[2]))):
         control_id, class_name = int(fields[0]), fields[1]
         style, exstyle = int(fields[2], 16), int(fields[3], 16)
         x, y, w, h = map(int, fields[4:8])
-        text = fields[8] if len(fields) > 8 else ""
+        text = fields[8]
         want_id, want_class, want_text, dx, dy, dw, dh = expected
         if want_id == -1:
             want_id = 0xFFFF  # the template's -1 as the window keeps it
         check_equal((control_id, class_name.lower(), text), (want_id, want_class.lower(), want_text),
-                    "control in tab order")
+                    "control in order")
         check_equal((x, y, w, h),
                     (mul_div(dx, unit_x, 4), mul_div(dy, unit_y, 8), mul_div(dw, unit_x, 4),
                      mul_div(dh, unit_y, 8)),
@@ -102,7 +118,10 @@ def dialog_opens_as_the_template_says(s):
         check_style(expected[0], style, exstyle)
         if want_class == "Static":
             check_equal(style & SS_TYPE_MASK, SS_LEFT, f"static {want_text!r} left-aligned")
-            check(style & WS_GROUP, f"static {want_text!r} starts a group")
+            # The moved label starts no group: its field stays with the
+            # buttons before it for the arrow keys.
+            check_equal(bool(style & WS_GROUP), want_text == "Served User Number :",
+                        f"static {want_text!r} starts a group")
         if want_text == "Forward By":
             check_equal(style & BS_TYPE_MASK, BS_GROUPBOX, "Forward By is a group box")
     ids = [int(line.split()[0]) for line in controls]
