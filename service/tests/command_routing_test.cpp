@@ -76,7 +76,7 @@ TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequestOrItsCancel) {
         EXPECT_EQ(calls + 1, fake.calls.size());
         EXPECT_EQ(1021, fake.checkedRadio);
     };
-    // Held activation and deactivation, then a check whose held answer is cancelled.
+    // A held activation and deactivation, then a held check, cancelled.
     for (uint32_t command : {1032u, 1031u}) {
         fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
         commandRoutingDispatch(&session, command);
@@ -86,8 +86,8 @@ TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequestOrItsCancel) {
     EXPECT_EQ((std::vector<std::string>{"Activation is successful", "Deactivation is successful",
                                         "Interrogation is finished"}),
               fake.lines);
-    EXPECT_EQ((std::vector<uint8_t>{0x01, 0x81}),
-              (std::vector<uint8_t>{fake.setRequests.at(0)[0], fake.setRequests.at(1)[0]}));
+    EXPECT_EQ(0x01, fake.setRequests.at(0)[0]);
+    EXPECT_EQ(0x81, fake.setRequests.at(1)[0]);
     EXPECT_EQ(3, served);
     EXPECT_EQ(1u, fake.openDevices.size()); // Cancel did not close it under the request
 }

@@ -247,22 +247,15 @@ class Session:
         return done.stdout.strip()
 
     def centres(self):
-        """The screen point in the middle of each control, by identifier, read
-        at once so that several real clicks can follow in one xdotool run."""
+        """The screen point in the middle of each control, by identifier."""
         out = self.probe("window", "controls")
         left, top = map(int, out.one("client").split()[:2])
-        points = {}
-        for line in out.all("control"):
-            fields = line.split()
-            x, y, w, h = map(int, fields[4:8])
-            points[int(fields[0])] = (left + x + w // 2, top + y + h // 2)
-        return points
+        fields = [list(map(int, line.split()[:1] + line.split()[4:8])) for line in out.all("control")]
+        return {c: (left + x + w // 2, top + y + h // 2) for c, x, y, w, h in fields}
 
     def point_at(self, control_id):
         """Moves the real pointer to the middle of a control."""
-        points = self.centres()
-        check(control_id in points, f"no control {control_id}")
-        self.xdo("mousemove", *points[control_id])
+        self.xdo("mousemove", *self.centres()[control_id])
 
     def wait_keyboard_focus(self, timeout_s=10):
         """Waits until the dialog's X window holds the keyboard focus, so
