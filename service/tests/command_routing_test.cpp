@@ -70,19 +70,18 @@ TEST_F(Routing, NothingRunsFromInsideTheWaitForAHeldRequestOrItsCancel) {
             EXPECT_EQ(ROUTE_NOT_HANDLED, commandRoutingDispatch(&session, id)) << id;
         }
         // A clicked radio button has checked itself: only putting Busy back
-        // reaches the platform, whichever direction the held request has.
+        // reaches the platform.
         fake.checkedRadio = 1020;
         commandRoutingDispatch(&session, 1020);
         EXPECT_EQ(calls + 1, fake.calls.size());
         EXPECT_EQ(1021, fake.checkedRadio);
     };
-    // A held activation and deactivation, then a held check, cancelled.
-    for (uint32_t command : {1032u, 1031u}) {
-        fake.setAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
+    // A held activation, a held deactivation (bit 7 set), a held check, cancelled.
+    for (uint32_t command : {1032u, 1031u, 1033u}) {
+        (command == 1033 ? fake.interrogationAnswers : fake.setAnswers)
+            .push_back(completedWith(0x00, 0x00, IO_PENDING));
         commandRoutingDispatch(&session, command);
     }
-    fake.interrogationAnswers.push_back(completedWith(0x00, 0x00, IO_PENDING));
-    commandRoutingDispatch(&session, 1033);
     EXPECT_EQ((std::vector<std::string>{"Activation is successful", "Deactivation is successful",
                                         "Interrogation is finished"}),
               fake.lines);

@@ -166,12 +166,10 @@ class Session:
     def reset_driver(self, **settings):
         """Back to the start state, then the given settings: delay, timeout,
         idle (ms), unreachable ("999,555" or "none"), failset (1: set-forwarding
-        requests end with an error once due), pendquery (1: interrogations
-        pend until cancelled), canceldelay (ms until a cancel of a pending
-        request is honoured), forward (a list of "P:S:SERVED:TO")."""
+        requests end with an error once due), forward (a list of
+        "P:S:SERVED:TO")."""
         verbs = ["drv-reset"]
-        for key in ("delay", "timeout", "idle", "unreachable", "failset", "pendquery",
-                    "canceldelay"):
+        for key in ("delay", "timeout", "idle", "unreachable", "failset"):
             if key in settings:
                 verbs += ["drv-config", key, settings[key]]
         for forwarding in settings.get("forward", []):
@@ -308,6 +306,8 @@ SCENARIOS = []
 
 def scenario(group):
     def register(function):
+        # The test command finds a group by its file: scenarios_GROUP.py.
+        assert function.__module__ == f"scenarios_{group}", f"{function.__name__} in {group}"
         SCENARIOS.append((group, function.__name__, function))
         return function
     return register

@@ -161,8 +161,7 @@ def every_outcome_text(s):
 
     # A mouse click on Deactivate, held 5 s: the list is repainted meanwhile,
     # and what another program sends (a click, a condition, a tick, Cancel)
-    # is answered at once and never run; the user's own clicks and keys are
-    # dropped under the wait cursor, and not run afterwards either.
+    # is answered at once and never run, nor are the user's clicks and keys.
     at = s.centres()
     s.probe("drv-config", "delay", 5000)
     received = s.probe("drv-received").received_total()
@@ -185,16 +184,12 @@ def every_outcome_text(s):
     check_equal((out.stats()["setPendingNow"], out.one("cursor"), out.status_lines(),
                  out.received_total(), out.one("check"), out.one("text")),
                 (1, "wait", expected, received + 1, f"{NO_REPLY} 0", f"{SERVED} 821"),
-                "held and cursor after the user's clicks and keys, then status, requests, "
-                "No Reply and the served number")
-    # The close box during a held activation: the Cancel it posts waits its
-    # turn, so the window goes once the request has been answered.
+                "held and cursor after the clicks and keys, then status, requests, No Reply, field")
+    # The close box's Cancel waits its turn behind a held request.
     close_box = s.probe("closebox").one("closebox").split()
     s.xdo("mousemove", *at[ACTIVATE], "click", 1, "mousemove", *close_box, "click", 1)
-    held = s.probe("sleep", 500, "drv-stats").stats()["setPendingNow"]
-    check_equal((held, s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]),
-                (1, 0, 3, 0), "held, then exit code, requests completed and handles left after "
-                "the close box during a hold")
+    check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 3, 0),
+                "exit code, requests completed and handles left after the close box during a hold")
 
 
 @scenario("forwarding")
@@ -212,11 +207,9 @@ def long_numbers_are_sent_whole_or_cut_at_25(s):
     # 30 digits whose first 25 are the number activated: the deactivation
     # reaches that forwarding only if the number is cut where it should be.
     served30 = digits25 + "99999"
-    shown = (shown, s.probe("set", SERVED, served30, "text", SERVED, "set", FORWARDED_TO, digits25,
-                            "click", DEACTIVATE).one("text"))
+    s.probe("set", SERVED, served30, "set", FORWARDED_TO, digits25, "click", DEACTIVATE)
     check_request(last_set(s), 0x80, digits25, digits25, "30 and 25 digits")
-    check_equal(shown, (f"{FORWARDED_TO} {digits30[:25]}", f"{SERVED} {digits25}"),
-                "fields set to 30 digits by another program")
+    check_equal(shown, f"{FORWARDED_TO} {digits30[:25]}", "a field another program set to 30")
     check_equal(s.lines(), [BANNER, "Activation is successful", "Deactivation is successful"],
                 "status")
     s.close("cancel")

@@ -135,8 +135,7 @@ def poll_finished_at_once_arms_no_timer(s):
     requests = interrogations_of(s.received())
     check_equal(len(requests), 2, "requests after one timer message")
     check_interrogations(requests, "555", "timer 42")
-    # A check the driver holds is cancelled; while the driver takes 3 s to
-    # honour the cancel, a message sent to the dialog is answered at once.
+    # A held check, cancelled: while the driver takes 3 s over it, a tick is answered at once.
     s.probe("drv-config", "pendquery", 1, "drv-config", "canceldelay", 3000)
     s.xdo("mousemove", *s.centres()[CHECK], "click", 1)
     out = s.probe("sleep", 500, "timer", 1, "drv-stats")

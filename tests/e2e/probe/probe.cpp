@@ -551,13 +551,12 @@ bool verbFocus(char**) {
     return true;
 }
 
-// The name a screen reader reads for a control, through OLEACC's standard
-// proxy for its window: "accname ID NAME".
+// The name a screen reader reads for a control: "accname ID NAME".
 bool verbAccName(char** args) {
     int id = 0;
     HWND control = parseInt(args[0], &id) ? needControl(id) : nullptr;
     IAccessible* object = nullptr;
-    VARIANT self = {}; // VT_EMPTY is taken for CHILDID_SELF
+    VARIANT self = {}; // lVal 0: CHILDID_SELF
     BSTR name = nullptr;
     if (control == nullptr || FAILED(CoInitialize(nullptr)) ||
         FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
@@ -570,21 +569,6 @@ bool verbAccName(char** args) {
     SysFreeString(name);
     object->Release();
     return true;
-}
-
-// The tab stops as the dialog manager walks them from a control round to it
-// again: "tab ID" forward, then "backtab ID" backward.
-bool verbTabs(char** args) {
-    int id = 0;
-    HWND start = parseInt(args[0], &id) ? needControl(id) : nullptr;
-    for (int back = 0; start != nullptr && back < 2; ++back) {
-        HWND control = start;
-        for (int step = 0; step < 16 && (step == 0 || control != start); ++step) {
-            control = GetNextDlgTabItem(dialog, control, back);
-            out("%s %d", back ? "backtab" : "tab", control ? GetDlgCtrlID(control) : 0);
-        }
-    }
-    return start != nullptr;
 }
 
 // Where a mouse click closes the dialog: the middle of the caption's close
@@ -742,7 +726,6 @@ const Verb VERBS[] = {
     {"units", 0, verbUnits, "units              dialog base units of System 8"},
     {"focus", 0, verbFocus, "focus              focus ID, active 0|1"},
     {"accname", 1, verbAccName, "accname ID         accname ID NAME, as a screen reader reads it"},
-    {"tabs", 1, verbTabs, "tabs ID            tab ID ..., backtab ID ... from that control round"},
     {"closebox", 0, verbCloseBox,
      "closebox           closebox X Y, the close button's middle on screen"},
     {"itemrect", 1, verbItemRect,

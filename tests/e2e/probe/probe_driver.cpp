@@ -113,22 +113,18 @@ bool driverReset(char**) {
 // One setting per verb: delay MS, timeout MS, idle MS, unreachable LIST,
 // forward P:S:SERVED:TO (added to the forwardings in force), failset 1|0
 // (set-forwarding requests end with an error once due, or are answered),
-// pendquery 1|0 (interrogations pend until cancelled, or are answered),
-// canceldelay MS (a cancel of a pending request is honoured that late).
+// pendquery 1|0 (interrogations held until cancelled), canceldelay MS (a
+// cancel of a held request honoured that late).
 bool driverConfigure(char** args) {
     static ControlConfiguration config;
     memset(&config, 0, sizeof config);
     const char* key = args[0];
     const char* value = args[1];
     DWORD ms = 0;
-    if (strcmp(key, "delay") == 0 || strcmp(key, "timeout") == 0 || strcmp(key, "idle") == 0 ||
-        strcmp(key, "canceldelay") == 0) {
+    if (strcmp(key, "delay") == 0 || strcmp(key, "timeout") == 0 || strcmp(key, "idle") == 0) {
         if (!parseMs(value, &ms))
             return false;
-        if (key[0] == 'c') {
-            config.fields = CONTROL_SET_CANCEL_DELAY;
-            config.cancelDelayMs = ms;
-        } else if (key[0] == 'd') {
+        if (key[0] == 'd') {
             config.fields = CONTROL_SET_DELAY;
             config.delayMs = ms;
         } else if (key[0] == 't') {
@@ -146,19 +142,20 @@ bool driverConfigure(char** args) {
         config.fields = CONTROL_ADD_FORWARDINGS;
         if (!parseForwarding(value, &config))
             return false;
-    } else if (strcmp(key, "failset") == 0 || strcmp(key, "pendquery") == 0) {
-        int on = 0;
-        if (!parseInt(value, &on) || (on != 0 && on != 1)) {
-            fail("%s takes 1 or 0, not \"%s\"", key, value);
+    } else if (strcmp(key, "pendquery") == 0 || strcmp(key, "canceldelay") == 0) {
+        if (!parseMs(value, &ms))
+            return false;
+        // The driver reads only the field that `fields` names.
+        config.fields = key[0] == 'p' ? CONTROL_SET_PEND_INTERROGATIONS : CONTROL_SET_CANCEL_DELAY;
+        config.pendInterrogations = config.cancelDelayMs = ms;
+    } else if (strcmp(key, "failset") == 0) {
+        int failing = 0;
+        if (!parseInt(value, &failing) || (failing != 0 && failing != 1)) {
+            fail("failset takes 1 or 0, not \"%s\"", value);
             return false;
         }
-        if (key[0] == 'f') {
-            config.fields = CONTROL_SET_FAIL_SET_REQUESTS;
-            config.failSetRequests = static_cast<uint32_t>(on);
-        } else {
-            config.fields = CONTROL_SET_PEND_INTERROGATIONS;
-            config.pendInterrogations = static_cast<uint32_t>(on);
-        }
+        config.fields = CONTROL_SET_FAIL_SET_REQUESTS;
+        config.failSetRequests = static_cast<uint32_t>(failing);
     } else {
         fail("unknown setting \"%s\"", key);
         return false;
@@ -211,7 +208,6 @@ bool driverStatistics(char**) {
     out("stat interrogations %lu", static_cast<unsigned long>(stats.interrogations));
     out("stat rejected %lu", static_cast<unsigned long>(stats.rejected));
     out("stat forwardingCount %lu", static_cast<unsigned long>(stats.forwardingCount));
-    out("stat queriesHeld %lu", static_cast<unsigned long>(stats.queriesHeld));
     out("stat queriesHeldNow %lu", static_cast<unsigned long>(stats.queriesHeldNow));
     return true;
 }
