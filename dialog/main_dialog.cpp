@@ -26,20 +26,32 @@ static_assert(std::is_trivially_default_constructible_v<Win32Platform> &&
                   std::is_trivially_default_constructible_v<ForwardingSession>,
               "the run state must be constant-initialised");
 
-// A screen reader names a field by the static text that comes just before it
-// in the z-order. The template puts "Forwarded-to Number :" after its field,
-// so it is moved to just before it; the tab stops keep their order. The label
-// starts no group there, so the field stays in the group of the buttons
-// before it, as the arrow keys have always found it.
+// A close (the close box, the system menu) that came while a request was
+// held: refused then, it ends the dialog once the request's outcome is logged.
+bool closeWhenAnswered;
+// The cut of a number field changes the field, which reports the change.
+bool cuttingField;
+
+// A screen reader names a field by the static text just before it in the
+// z-order, and the template puts "Forwarded-to Number :" after its field.
+// An invisible copy of the label goes just before the field: Tab and the
+// arrow keys pass over invisible controls, so they go where the template
+// sends them.
 void nameForwardedToField(HWND dialog) {
     HWND field = GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER);
-    HWND label = GetWindow(field, GW_HWNDNEXT);
     HWND before = GetWindow(field, GW_HWNDPREV);
-    if (label == nullptr || before == nullptr) {
+    if (before == nullptr) {
         return;
     }
-    SetWindowPos(label, before, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SetWindowLongPtrA(label, GWL_STYLE, GetWindowLongPtrA(label, GWL_STYLE) & ~WS_GROUP);
+    // The id the template's labels carry: IDC_STATIC, which a template keeps
+    // as a word.
+    HWND label = CreateWindowExA(
+        0, "Static", FORWARDED_TO_LABEL, WS_CHILD | SS_LEFT, 0, 0, 0, 0, dialog,
+        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(static_cast<WORD>(IDC_STATIC))),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)), nullptr);
+    if (label != nullptr) {
+        SetWindowPos(label, before, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 void startDialog(HWND dialog) {
@@ -52,7 +64,7 @@ void startDialog(HWND dialog) {
     statusLogStart(&session.log);
     // What a field shows is what a command sends: typing and pasting stop at
     // the 25 characters a number may have. Text another program sets with
-    // WM_SETTEXT is not held to this; the commands cut it.
+    // WM_SETTEXT is not held to this; the field is cut in place as it changes.
     const int numberFields[] = {IDC_SERVED_USER_NUMBER, IDC_FORWARDED_TO_NUMBER};
     for (int field : numberFields) {
         SendDlgItemMessageA(dialog, field, EM_LIMITTEXT, NUMBER_MAX_LENGTH, 0);
@@ -66,19 +78,26 @@ void startDialog(HWND dialog) {
 // Typing and pasting stop at 25 characters, but text another program sets
 // (automation, dictation) does not: a field holding more is cut in place to
 // the characters a command would send, so the field never shows more than
-// goes out. This is no command: it runs while a request is held too. The
-// cut text changes the field again, which then holds no more than 25.
+// goes out. This is no command: it runs while a request is held too. It
+// decides on a copy of the text, one character longer than a number may be,
+// not on the length Windows reports, which an ANSI call may overstate for a
+// Unicode control: the same text written back would change the field again,
+// without end.
 void keepNumberSendable(HWND dialog, int controlId) {
-    if (controlId != IDC_SERVED_USER_NUMBER && controlId != IDC_FORWARDED_TO_NUMBER) {
+    if (cuttingField ||
+        (controlId != IDC_SERVED_USER_NUMBER && controlId != IDC_FORWARDED_TO_NUMBER)) {
         return;
     }
     HWND field = GetDlgItem(dialog, controlId);
-    if (GetWindowTextLengthA(field) <= static_cast<int>(NUMBER_MAX_LENGTH)) {
+    char text[NUMBER_FIELD_SIZE + 1] = {};
+    GetWindowTextA(field, text, sizeof text);
+    if (text[NUMBER_MAX_LENGTH] == '\0') {
         return;
     }
-    char kept[NUMBER_MAX_LENGTH + 1];
-    GetWindowTextA(field, kept, sizeof kept);
-    SetWindowTextA(field, kept);
+    text[NUMBER_MAX_LENGTH] = '\0';
+    cuttingField = true;
+    SetWindowTextA(field, text);
+    cuttingField = false;
 }
 
 INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
@@ -87,6 +106,12 @@ INT_PTR routeCommand(HWND dialog, WPARAM wParam) {
     }
     bool wasPolling = interrogationPollerTimerArmed(&session);
     CommandRoute route = commandRoutingDispatch(&session, static_cast<uint32_t>(wParam));
+    if (closeWhenAnswered && !session.channel.requestHeld && route != ROUTE_END_DIALOG) {
+        // The request a close waited for has ended and its outcome is
+        // logged: the close takes effect now, as Cancel.
+        closeWhenAnswered = false;
+        route = commandRoutingDispatch(&session, COMMAND_CANCEL);
+    }
     if (interrogationPollerTimerArmed(&session) != wasPolling) {
         // A check started or ended polling: the pointer shows it at once.
         win32PlatformRefreshCursor(dialog);
@@ -118,16 +143,12 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             keepNumberSendable(dialog, LOWORD(wParam));
         }
         return routeCommand(dialog, wParam);
-    case WM_NEXTDLGCTL:
-        // The arrow keys move on from Check Current Setting to the control
-        // after it, which is now the moved label; a label takes no focus, so
-        // it goes on to the label's field, as it did before the move.
-        if (LOWORD(lParam) != 0 && reinterpret_cast<HWND>(wParam) != nullptr &&
-            reinterpret_cast<HWND>(wParam) ==
-                GetWindow(GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER), GW_HWNDPREV)) {
-            SendMessageA(dialog, WM_NEXTDLGCTL,
-                         reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_FORWARDED_TO_NUMBER)),
-                         TRUE);
+    case WM_CLOSE:
+        // The default posts Cancel, which the core refuses while a request
+        // is held, and the close would be lost in any modal loop that runs
+        // meanwhile (a drag of the title bar, the system menu).
+        if (sessionStarted && session.channel.requestHeld) {
+            closeWhenAnswered = true;
             return TRUE;
         }
         return FALSE;
@@ -139,9 +160,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SETCURSOR:
         // A dialog procedure answers through DWLP_MSGRESULT: TRUE there
         // keeps the default handling from putting the arrow back.
-        if (sessionStarted && win32PlatformSetCursor(session.channel.requestHeld,
-                                                     interrogationPollerTimerArmed(&session),
-                                                     lParam)) {
+        if (sessionStarted &&
+            win32PlatformSetCursor(session.channel.requestHeld,
+                                   interrogationPollerTimerArmed(&session), lParam)) {
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }

@@ -14,3 +14,10 @@
 #define IDI_APP_ICON 103
 
 #define IDC_STATUS_LIST 1005
+// The labels, which the code never addresses by id.
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+// The forwarded-to field's label, in the template and again, invisible, where
+// a screen reader looks for the field's name.
+#define FORWARDED_TO_LABEL "Forwarded-to Number :"

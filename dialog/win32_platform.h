@@ -20,6 +20,9 @@
 struct Win32Platform {
     HWND dialog;
     OVERLAPPED request; // offsets 0 for the run; the event is set per request
+    // The user's input a wait for the driver takes from the queue: what this
+    // Windows has of mouse, keys, touch and pen.
+    DWORD heldInput;
 };
 
 // Zeroes the context, binds it to the dialog and returns the record of Win32

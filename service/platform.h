@@ -68,8 +68,9 @@ struct Platform {
     // holds the byte count. The window stays alive meanwhile: the platform
     // serves messages sent to the dialog, repaints it and lets its frame be
     // used, so commands can reach the core during the wait (it refuses
-    // them); the user's clicks and keys on the dialog are dropped, and
-    // posted and timer messages stay queued until the wait is over.
+    // them); the user's presses on the dialog (mouse buttons, keys, touch)
+    // are dropped while their releases still reach it, and posted and timer
+    // messages stay queued until the wait is over.
     IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
     // Cancels the device's pending request and returns only once it has
     // ended, so its buffer may be released. A driver may take its time to

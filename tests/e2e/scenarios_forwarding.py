@@ -1,6 +1,8 @@
 """Activate and Deactivate: the complaints, the bytes the driver receives and
 every outcome line."""
 
+import threading
+
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FORWARDED_TO, IMMEDIATELY,
                          IOCTL_CF_SET, NEED_FORWARDED_TO, NEED_SERVED, NO_REPLY, RADIOS, SERVED,
                          STATUS_LIST, check, check_equal, request_bytes, scenario, sets_of)
@@ -179,17 +181,33 @@ def every_outcome_text(s):
           "type", "555")
     expected.append("Deactivation is successful")
     out = s.probe("drv-stats", "cursor", "until", expected[-1], 10000, "sleep", 1000, "lines",
-                  "drv-received", "check", NO_REPLY, "text", SERVED, "drv-config", "delay", 1500,
+                  "drv-received", "check", NO_REPLY, "text", SERVED, "drv-config", "delay", 3000,
                   wait_s=11)
     check_equal((out.stats()["setPendingNow"], out.one("cursor"), out.status_lines(),
                  out.received_total(), out.one("check"), out.one("text")),
                 (1, "wait", expected, received + 1, f"{NO_REPLY} 0", f"{SERVED} 821"),
                 "held and cursor after the clicks and keys, then status, requests, No Reply, field")
-    # The close box's Cancel waits its turn behind a held request.
-    close_box = s.probe("closebox").one("closebox").split()
-    s.xdo("mousemove", *at[ACTIVATE], "click", 1, "mousemove", *close_box, "click", 1)
-    check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 3, 0),
-                "exit code, requests completed and handles left after the close box during a hold")
+    # Deactivate, held down when another program's Activate starts a hold, lets
+    # go when the button is released; the click that completes is refused.
+    s.xdo("mousemove", *at[DEACTIVATE], "mousedown", 1)
+    pressed = s.probe("sleep", 200, "check", DEACTIVATE).one("check")
+    sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
+    sent.start()
+    held = s.probe("sleep", 800, "drv-stats").stats()["setPendingNow"]
+    s.xdo("mouseup", 1)
+    sent.join()
+    expected.append("Activation is successful")
+    out = s.probe("until", expected[-1], 5000, "check", DEACTIVATE, "drv-received", wait_s=5)
+    check_equal((pressed, held, out.one("check"), out.received_total()),
+                (f"{DEACTIVATE} 4", 1, f"{DEACTIVATE} 0", received + 2),
+                "Deactivate down, the hold, then Deactivate let go and the requests: none more")
+    # A close during a hold ends the dialog once the request is done, even when
+    # a drag of the title bar runs a loop of its own meanwhile.
+    x, y = map(int, s.probe("closebox").one("closebox").split())
+    s.xdo("mousemove", *at[ACTIVATE], "click", 1, "sleep", 0.3, "mousemove", x, y, "click", 1,
+          "mousemove", x - 150, y, "mousedown", 1, "mousemove", x - 100, y + 60, "mouseup", 1)
+    check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 4, 0),
+                "exit code, requests completed and handles left after a close and a drag during a hold")
 
 
 @scenario("forwarding")

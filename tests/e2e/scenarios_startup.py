@@ -29,6 +29,8 @@ CONTROLS = [
     (-1, "Button", "Forward By", 9, 55, 77, 44),
     (1031, "Button", "Deactivate", 48, 105, 38, 12),
 ]
+# Invisible, just before its field, where a screen reader looks for a name.
+HIDDEN_LABEL = (-1, "Static", "Forwarded-to Number :", 0, 0, 0, 0)
 
 
 def mul_div(value, numerator, denominator):
@@ -85,9 +87,8 @@ def dialog_opens_as_the_template_says(s):
                 (mul_div(245, unit_x, 4), mul_div(144, unit_y, 8)), "client area in pixels")
 
     controls = out.all("control")
-    check_equal(len(controls), len(CONTROLS), "number of controls")
-    # In the template's order, but for the label moved to just before its field.
-    for line, expected in zip(controls, CONTROLS[:3] + [CONTROLS[4], CONTROLS[3]] + CONTROLS[5:]):
+    check_equal(len(controls), len(CONTROLS) + 1, "number of controls, the hidden label included")
+    for line, expected in zip(controls, CONTROLS[:3] + [HIDDEN_LABEL] + CONTROLS[3:]):
         fields = line.split(" ", 8)
         control_id, class_name = int(fields[0]), fields[1]
         style, exstyle = int(fields[2], 16), int(fields[3], 16)
@@ -102,11 +103,13 @@ def dialog_opens_as_the_template_says(s):
                     (mul_div(dx, unit_x, 4), mul_div(dy, unit_y, 8), mul_div(dw, unit_x, 4),
                      mul_div(dh, unit_y, 8)),
                     f"position of control {control_id} {want_text!r}")
-        check_style(expected[0], style, exstyle)
+        if expected is not HIDDEN_LABEL:
+            check_style(expected[0], style, exstyle)
         if want_class == "Static":
             check_equal(style & SS_TYPE_MASK, SS_LEFT, f"static {want_text!r} left-aligned")
-            check_equal(bool(style & WS_GROUP), want_text == "Served User Number :",
-                        f"static {want_text!r} starts a group (the moved one no more)")
+            check_equal(style & (WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP),
+                        WS_CHILD | (0 if expected is HIDDEN_LABEL else WS_VISIBLE | WS_GROUP),
+                        f"static {want_text!r}: shown and starting a group, or hidden and neither")
         if want_text == "Forward By":
             check_equal(style & BS_TYPE_MASK, BS_GROUPBOX, "Forward By is a group box")
     ids = [int(line.split()[0]) for line in controls]

@@ -429,10 +429,12 @@ bool verbCheck(char** args) {
     HWND control = needControl(id);
     if (control == nullptr)
         return false;
+    // The check state, and 4 while the button is held down.
     LRESULT state = 0;
-    if (!send(control, BM_GETCHECK, 0, 0, &state))
+    if (!send(control, BM_GETSTATE, 0, 0, &state))
         return false;
-    out("check %d %ld", id, static_cast<long>(state));
+    out("check %d %ld", id,
+        static_cast<long>(state & (BST_CHECKED | BST_INDETERMINATE | BST_PUSHED)));
     return true;
 }
 
@@ -719,7 +721,7 @@ const Verb VERBS[] = {
     {"count", 0, verbCount, "count              count N"},
     {"until", 2, verbUntil, "until TEXT MS      until the last line is TEXT"},
     {"atleast", 2, verbAtLeast, "atleast N MS       until the list holds at least N lines"},
-    {"check", 1, verbCheck, "check ID           check ID STATE"},
+    {"check", 1, verbCheck, "check ID           check ID STATE: 1 checked, +4 held down"},
     {"text", 1, verbText, "text ID            text ID TEXT"},
     {"controls", 0, verbControls, "controls           control ID CLASS STYLE EXSTYLE X Y W H TEXT"},
     {"window", 0, verbWindow, "window             window/client rectangles, style, title"},
