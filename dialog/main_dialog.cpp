@@ -1,3 +1,7 @@
+// The main dialog's procedure: its start, the routing of commands and ticks
+// to the core, the cut of an over-long number field, the cursors, the name
+// of the forwarded-to field for screen readers, and a close kept until a
+// held request's outcome is logged.
 #include "main_dialog.h"
 
 #include <type_traits>

@@ -1,3 +1,6 @@
+// The platform record's operations in Win32: the dialog's controls, the
+// device's handles and requests, the wait that keeps the window alive while
+// the driver holds a request, and the debug-output line of a failing call.
 #include "win32_platform.h"
 
 #include "record_layout.h"

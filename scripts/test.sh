@@ -45,6 +45,16 @@ bash tests/e2e/smoke.sh
 stage "end-to-end tests under Wine"
 bash tests/e2e/run_e2e.sh
 
+stage "end-to-end runner: a wrong group refused before Wine starts, a filter across the groups"
+unmade=$PWD/build/wine-prefix-never-made
+rm -rf "$unmade"
+code=0
+CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh nosuch || code=$?
+[ "$code" = 2 ] && [ ! -e "$unmade" ] || { echo "run_e2e.sh nosuch: exit $code, prefix made: $([ -e "$unmade" ] && echo yes || echo no)"; exit 1; }
+filtered=${CFS_E2E_OUT:-$PWD/build/e2e}-filter
+CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh -k '^(dialog_opens_as_the_template_says|long_number_is_asked_for_cut_at_25)$'
+[ "$(grep -c '^ok ' "$filtered/suite/scenarios.log")" = 2 ] || { echo "run_e2e.sh -k: not the two scenarios of two groups, none of the driverless one"; exit 1; }
+
 # A 32-bit-only Windows, as the tool's users run it from XP on: the i686
 # driver, then the smoke test and the essential scenarios as Windows 7 and
 # as Windows XP (the 64-bit runs above are Windows 7, Wine's default). A

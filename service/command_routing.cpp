@@ -1,3 +1,5 @@
+// Command routing: turns the dialog's command word into a call of the handler
+// it names, and refuses every command while a request is held.
 #include "command_routing.h"
 
 #include "forwarding_commands.h"

@@ -1,3 +1,6 @@
+// The driver channel: opening the device afresh per command, issuing a
+// request with its own event and waiting for it, cancelling a request that
+// cannot be waited for, and closing the handle.
 #include "driver_channel.h"
 
 #include "text_buffer.h"

@@ -26,7 +26,10 @@ enum SetForwardingResult {
 };
 
 enum InterrogationAnswer {
-    INTERROGATION_FINISHED,    // the call failed: no entry left
+    // No answer to read, and the poll ends: the driver refused the call (its
+    // way of saying that no entry is left, or another refusal), it held the
+    // call, which was then cancelled, or no event could be made for it.
+    INTERROGATION_FINISHED,
     INTERROGATION_TIMED_OUT,   // exactly one byte: the network did not answer
     INTERROGATION_ENTRY,       // more than one byte: the record holds an entry
     INTERROGATION_NOTHING_YET, // no byte: ask again later

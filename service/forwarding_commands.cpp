@@ -1,3 +1,5 @@
+// Activate, Deactivate and the "Forward By" choice: the number checks, the
+// one request a command sends and the line that tells its outcome.
 #include "forwarding_commands.h"
 
 #include "command_ids.h"

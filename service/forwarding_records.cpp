@@ -1,3 +1,5 @@
+// The records the driver exchanges, built and read byte by byte, and the
+// texts that name result codes, conditions and basic services.
 #include "forwarding_records.h"
 
 #include "text_buffer.h"

@@ -1,3 +1,5 @@
+// The run state's start and end, and the driver open every command shares
+// with its "Failed to Open Driver" line.
 #include "forwarding_session.h"
 
 #include "user_texts.h"

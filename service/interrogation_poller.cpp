@@ -1,3 +1,5 @@
+// Check Current Setting: one question to the driver per press and per tick,
+// the five-line block of each entry, and the end of polling.
 #include "interrogation_poller.h"
 
 #include "command_ids.h"

@@ -1,5 +1,7 @@
 // "Check Current Setting": one poll per press and per timer tick, until the
-// driver reports the interrogation finished or timed out.
+// interrogation ends, finished or timed out. It ends as finished when the
+// driver refuses a question (no entry left, or another refusal), holds one
+// (it is cancelled) or when a question cannot be issued at all.
 #pragma once
 
 #include "forwarding_session.h"

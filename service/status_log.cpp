@@ -1,3 +1,5 @@
+// The status log: the banner at start, each line appended to the dialog's
+// list, and the room made before each command by dropping the oldest lines.
 #include "status_log.h"
 
 #include "user_texts.h"

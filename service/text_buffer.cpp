@@ -1,3 +1,4 @@
+// Bounded copies and appends for the fixed-size text buffers.
 #include "text_buffer.h"
 
 size_t textLength(const char* text, size_t maxLength) {

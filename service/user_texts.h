@@ -1,9 +1,11 @@
-// Every text the user can see, in one place: the status lines, the banner,
-// the parts of a report block and the message box shown when the dialog
-// cannot be created. They are the texts the tool's users have always known,
-// spelling included ("Transferd"), so none is to be corrected. The dialog's
-// own texts (its title, labels and buttons) are in its template,
-// dialog/main_dialog.rc.
+// The texts of the status list and of the message box, in one place: the
+// status lines, the banner, the parts of a report block and the message box
+// shown when the dialog cannot be created. They are the texts the tool's
+// users have always known, spelling included ("Transferd"), so none is to be
+// corrected. The dialog's own texts (its title, labels and buttons) are in
+// its template, dialog/main_dialog.rc, the forwarded-to label by way of
+// dialog/resource.h, since the code names the field with it too; the
+// debug-output lines of failing calls are built in dialog/win32_platform.cpp.
 #pragma once
 
 // The first line of every run.

@@ -2,8 +2,11 @@
 // control codes and the byte layout of every record they carry. The program's
 // core, the stand-in exchange, the stand-in driver and the test programs all
 // take these facts from here (CMake target `wire`), so that none can drift.
-// Plain constants only: this header is also compiled into a kernel-mode
-// driver, and by the resource compiler's neighbours on Windows.
+// Constants, the one constexpr function that builds a control code from its
+// parts and compile-time checks of the layout; nothing that needs a library,
+// since this header is also compiled into a kernel-mode driver. The resource
+// compiler does not read it: it reads dialog/resource.h, which takes the
+// control identifiers from service/command_ids.h.
 #pragma once
 
 #include <stdint.h>
