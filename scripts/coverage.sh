@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the coverage preset, runs its tests (unit tests and the fault sweep)
+# Builds the coverage preset, runs all its tests (every native test: unit,
+# integration, fault sweep and the stand-in's own)
 # and reports the line and branch coverage of the core, service/*.cpp only.
 # Fails under 95% of lines or 90% of branches. Branches that only exception
 # unwinding or the compiler's own unreachable code can take are left out:

@@ -122,7 +122,7 @@ wine_prefix_prepare() {
     rm -rf "$WINEPREFIX"
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wine_say "creating the $WINEARCH Wine prefix $WINEPREFIX (first run only, about 10-40 s)"
+  wine_say "creating the $WINEARCH Wine prefix $WINEPREFIX (first run only; its time is under Figures in the README)"
   if ! cfs_timeout 300 "$(wine_command)" wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
     wine_say "wineboot failed or timed out; see $WINEPREFIX.boot.log"
     return 1
