@@ -47,11 +47,11 @@ bash tests/e2e/run_e2e.sh
 
 stage "end-to-end runner: a wrong group refused before Wine starts, a filter across the groups"
 unmade=$PWD/build/wine-prefix-never-made
+filtered=${CFS_E2E_OUT:-$PWD/build/e2e}-filter
 rm -rf "$unmade"
 code=0
-CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh nosuch || code=$?
+CFS_E2E_OUT=$filtered CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh nosuch || code=$?
 [ "$code" = 2 ] && [ ! -e "$unmade" ] || { echo "run_e2e.sh nosuch: exit $code, prefix made: $([ -e "$unmade" ] && echo yes || echo no)"; exit 1; }
-filtered=${CFS_E2E_OUT:-$PWD/build/e2e}-filter
 CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh -k '^(dialog_opens_as_the_template_says|long_number_is_asked_for_cut_at_25)$'
 [ "$(grep -c '^ok ' "$filtered/suite/scenarios.log")" = 2 ] || { echo "run_e2e.sh -k: not the two scenarios of two groups, none of the driverless one"; exit 1; }
 

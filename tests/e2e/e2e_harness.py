@@ -302,8 +302,6 @@ def interrogations_of(received):
 # --- the runner ---------------------------------------------------------------
 
 SCENARIOS = []
-# The exit code of a run in which the groups and the filter select nothing.
-NOTHING_SELECTED = 5
 
 
 def scenario(group):
@@ -354,10 +352,8 @@ def run(selected_groups, name_filter):
     print(f"{ran - len(failures)} of {ran} scenarios passed in {time.monotonic() - started:.0f} s",
           flush=True)
     if ran == 0:
-        # Not a failure by itself: the runner runs the groups in turns and
-        # fails only when no turn selected anything.
         print(f"no scenario selected in {' '.join(selected_groups) or 'any group'}", flush=True)
-        return NOTHING_SELECTED
+        return 5  # the runner fails only when no turn of its groups selects one
     if failures:
         print("failed: " + " ".join(failures), flush=True)
         return 1
@@ -365,8 +361,7 @@ def run(selected_groups, name_filter):
 
 
 def main(argv):
-    """run_scenarios.py [GROUP ...] [-k REGEX]: 0 when every selected
-    scenario passed, 1 when one failed, NOTHING_SELECTED when none was."""
+    """run_scenarios.py [GROUP ...] [-k REGEX]; exit code 5 when none is selected"""
     arguments = list(argv)
     pattern = None
     if "-k" in arguments:

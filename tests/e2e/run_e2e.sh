@@ -34,16 +34,33 @@ E2E_ESSENTIALS=(
   session/every_way_out_exits_with_code_0
 )
 
+out=${CFS_E2E_OUT:-$CFS_REPO_ROOT/build/e2e}/suite
+rm -rf "$out"
+mkdir -p "$out"
+export E2E_OUT=$out
+
+e2e_locate
+if [ ! -f "$E2E_DRIVER_SYS" ]; then
+  e2e_say "missing $E2E_DRIVER_SYS (build the $(wine_driver_preset) preset first)"
+  exit 1
+fi
+command -v python3 >/dev/null || { e2e_say "python3 is needed (scripts/setup.sh installs it)"; exit 1; }
+
+status=0
+run_groups() { # a turn selecting nothing (5) is no failure: the filter may select in another
+  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" ||
+    [ $? = 5 ] || status=1
+}
+
 # Groups as named (all by default), or the essentials; the driverless group
-# runs before the driver starts. -k REGEX picks scenarios by name across them.
-# The arguments are checked before anything of Wine starts.
+# runs before the driver starts. -k REGEX picks scenarios by name across them,
+# and all of it is checked before Wine starts.
 groups=()
 filter=()
 essentials=0
 while [ $# -gt 0 ]; do
   case $1 in
-    -k) [ $# -ge 2 ] || { e2e_say "-k takes a regular expression"; exit 2; }
-        filter=(-k "$2"); shift 2 ;;
+    -k) filter=(-k "$2"); shift 2 ;;
     essentials) essentials=1; shift ;;
     *) groups+=("$1"); shift ;;
   esac
@@ -67,18 +84,6 @@ for group in "${groups[@]}"; do
   [ -f "$here/scenarios_$group.py" ] || { e2e_say "no group $group (scenarios_$group.py)"; exit 2; }
 done
 
-out=${CFS_E2E_OUT:-$CFS_REPO_ROOT/build/e2e}/suite
-rm -rf "$out"
-mkdir -p "$out"
-export E2E_OUT=$out
-
-e2e_locate
-if [ ! -f "$E2E_DRIVER_SYS" ]; then
-  e2e_say "missing $E2E_DRIVER_SYS (build the $(wine_driver_preset) preset first)"
-  exit 1
-fi
-command -v python3 >/dev/null || { e2e_say "python3 is needed (scripts/setup.sh installs it)"; exit 1; }
-
 wine_env_setup
 trap e2e_exit EXIT
 wine_prefix_prepare
@@ -88,15 +93,6 @@ wine_session_start "$out/session.log" || { e2e_say "no Wine session"; exit 1; }
 # driver starts from its defaults, whatever an earlier run left in the
 # registry, and from the image just built.
 e2e_driver_absent || exit 1
-
-# A turn in which the filter selects nothing is no failure (its scenarios may
-# be in the other turn); a filter that selects nothing in any is, below.
-status=0
-run_groups() {
-  local code=0
-  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" || code=$?
-  [ "$code" = 0 ] || [ "$code" = 5 ] || status=1 # 5: nothing selected
-}
 
 with_driver=()
 for group in "${groups[@]}"; do
@@ -113,17 +109,13 @@ if [ ${#with_driver[@]} -gt 0 ]; then
   run_groups "${with_driver[@]}" "${filter[@]}"
 fi
 
-# Each turn prints "N of M scenarios passed"; M counts across the turns.
-selected=$(awk '/^[0-9]+ of [0-9]+ scenarios passed/ { total += $3 } END { print total + 0 }' \
-  "$out/scenarios.log")
-if [ "$selected" = 0 ]; then
-  e2e_say "no scenario selected"
-  status=1
-fi
+# Scenarios selected across the turns, each of which prints "N of M ...".
+selected=$(awk '/^[0-9]+ of [0-9]+ scenarios/ { m += $3 } END { print m + 0 }' "$out/scenarios.log")
+[ "$selected" != 0 ] || { e2e_say "no scenario selected"; status=1; }
 wine_log_check "$out/session.log" || status=1
 # A renamed scenario would silently drop out of the essentials.
 if [ "$essentials" = 1 ] && [ "$selected" != ${#E2E_ESSENTIALS[@]} ]; then
-  e2e_say "the essentials ran $selected scenarios, not their ${#E2E_ESSENTIALS[@]}; see E2E_ESSENTIALS"
+  e2e_say "the essentials ran $selected scenarios, not ${#E2E_ESSENTIALS[@]}; see E2E_ESSENTIALS"
   status=1
 fi
 if [ "$status" = 0 ] && [ "${CFS_UPDATE_SCREENSHOT:-0}" = 1 ] && [ -f "$out/screenshot.png" ]; then

@@ -190,24 +190,23 @@ def every_outcome_text(s):
     # Deactivate, held down when another program's Activate starts a hold, lets
     # go when the button is released; the click that completes is refused.
     s.xdo("mousemove", *at[DEACTIVATE], "mousedown", 1)
-    pressed = s.probe("sleep", 200, "check", DEACTIVATE).one("check")
     sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
     sent.start()
-    held = s.probe("sleep", 800, "drv-stats").stats()["setPendingNow"]
+    held = s.probe("sleep", 800, "check", DEACTIVATE, "drv-stats")
     s.xdo("mouseup", 1)
     sent.join()
     expected.append("Activation is successful")
     out = s.probe("until", expected[-1], 5000, "check", DEACTIVATE, "drv-received", wait_s=5)
-    check_equal((pressed, held, out.one("check"), out.received_total()),
-                (f"{DEACTIVATE} 4", 1, f"{DEACTIVATE} 0", received + 2),
-                "Deactivate down, the hold, then Deactivate let go and the requests: none more")
+    check_equal((held.one("check"), held.stats()["setPendingNow"], out.one("check"),
+                 out.received_total()), (f"{DEACTIVATE} 4", 1, f"{DEACTIVATE} 0", received + 2),
+                "Deactivate down during the hold, then let go, and the requests: none more")
     # A close during a hold ends the dialog once the request is done, even when
     # a drag of the title bar runs a loop of its own meanwhile.
     x, y = map(int, s.probe("closebox").one("closebox").split())
     s.xdo("mousemove", *at[ACTIVATE], "click", 1, "sleep", 0.3, "mousemove", x, y, "click", 1,
           "mousemove", x - 150, y, "mousedown", 1, "mousemove", x - 100, y + 60, "mouseup", 1)
     check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 4, 0),
-                "exit code, requests completed and handles left after a close and a drag during a hold")
+                "exit code, requests completed and handles left, a close and a drag during a hold")
 
 
 @scenario("forwarding")
