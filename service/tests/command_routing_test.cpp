@@ -1,3 +1,5 @@
+// Tests of command routing: commands go by their low 16 bits, notifications
+// change nothing, OK and Cancel end the dialog, nothing runs during a hold.
 #include <gtest/gtest.h>
 
 #include "command_routing.h"

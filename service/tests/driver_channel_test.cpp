@@ -1,3 +1,5 @@
+// Tests of the driver channel: the device path, one handle open at most, each
+// way a request starts and ends, its event always closed, a cancel when owed.
 #include <gtest/gtest.h>
 
 #include <cstring>

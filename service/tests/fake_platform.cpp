@@ -1,3 +1,5 @@
+// The fake platform's operations: each records its call, counts a breach of
+// the contract's numbers and answers as the case set; the status list's ring.
 #include "fake_platform.h"
 
 #include <cstring>

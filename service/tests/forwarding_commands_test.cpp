@@ -1,3 +1,5 @@
+// Tests of "Forward By", Activate and Deactivate: the number checks, one open
+// per command, numbers cut at 25, every outcome line, room made before it.
 #include <gtest/gtest.h>
 
 #include "forwarding_commands.h"

@@ -1,3 +1,5 @@
+// Tests of the records' bytes as built and read, the result code's outcome
+// text, and the texts of procedures and basic services at their edges.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Tests of Check Current Setting: the poll timer armed once and killed at the
+// end, each entry's five lines, the closing lines, complaints while polling.
 #include <gtest/gtest.h>
 
 #include <cstring>

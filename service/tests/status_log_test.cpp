@@ -1,3 +1,5 @@
+// Tests of the status log: the banner first, the oldest lines deleted down to
+// 255, lines appended as they are, no hang on a list that will not shrink.
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"

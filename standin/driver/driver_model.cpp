@@ -1,3 +1,5 @@
+// The stand-in driver's decisions without its kernel calls: pending requests,
+// the start configuration's registry text, configure requests, records.
 #include "driver_model.h"
 
 namespace {

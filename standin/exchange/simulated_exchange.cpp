@@ -1,3 +1,5 @@
+// The simulated exchange: set-forwarding decided on submission, queries walked
+// over a snapshot, malformed buffers refused, every submission logged.
 #include "simulated_exchange.h"
 
 // No library calls: this file is also built into a kernel-mode driver.

@@ -1,3 +1,5 @@
+// The fault platform: dialog calls pass through; opens, events, requests,
+// waits and timer arms are counted, and the chosen one fails or is held.
 #include "fault_platform.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// The checks around every routed command: handles, events, poll flag and
+// buffers between commands, and the lines a command appended, by their texts.
 #include "session_invariants.h"
 
 #include <string_view>

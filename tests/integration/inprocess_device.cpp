@@ -1,3 +1,5 @@
+// The in-process device: handles issued and checked by kind, requests passed
+// to the exchange, the one held set-forwarding request, each misuse counted.
 #include "inprocess_device.h"
 
 namespace {

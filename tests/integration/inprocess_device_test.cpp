@@ -1,3 +1,5 @@
+// Tests of the in-process device itself: the one path it opens, sets at once
+// or held, a cancel or close ending a hold, bad and leaked handles as faults.
 #include "inprocess_device.h"
 
 #include <gtest/gtest.h>

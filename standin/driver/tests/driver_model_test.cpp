@@ -1,3 +1,5 @@
+// Tests of the driver model on Linux: the pending table's order, draining and
+// capacity; the start configuration's strings; configure; the received log.
 #include "driver_model.h"
 
 #include <gtest/gtest.h>

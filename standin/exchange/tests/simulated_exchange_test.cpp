@@ -1,3 +1,5 @@
+// Tests of the simulated exchange: its table, unreachable numbers, queries,
+// short buffers and unknown codes, garbage input, bad starting entries.
 #include "simulated_exchange.h"
 
 #include <gtest/gtest.h>

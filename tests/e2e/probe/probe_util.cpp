@@ -1,3 +1,5 @@
+// The probe's shared helpers: output lines flushed at once, the verb's error
+// lines, number and duration arguments, text between ANSI and UTF-16.
 #include "probe_util.h"
 
 #include <errno.h>
