@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the tool needs, from Debian's
 # packages only. Safe to run again: it does nothing when everything is there.
+# Works on Debian 12 and 13, and on derivatives with the same package names
+# and the i386 architecture available to dpkg (32-bit Wine needs it). Runs
+# apt-get as root, through sudo when not root; with neither, it says in one
+# line what to run as root and fails.
 set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev gcovr
+  clang libclang-rt-dev gcovr
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
   python3 procps psmisc
@@ -21,10 +25,23 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
+packages="${#missing[@]} Debian packages" are="are"
+if [ ${#missing[@]} -eq 1 ]; then packages="1 Debian package" are="is"; fi
+has_i386=false
+if dpkg --print-foreign-architectures | grep -qx i386; then has_i386=true; fi
+
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-echo "setup: installing ${#missing[@]} Debian packages (first run only, a few minutes): ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    commands="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+    if ! $has_i386; then commands="dpkg --add-architecture i386 && $commands"; fi
+    echo "setup: $packages $are missing; run $0 as root, or install them as root: $commands" >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
+echo "setup: installing $packages (first run only; its time is under Figures in the README): ${missing[*]}"
+if ! $has_i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
