@@ -1,73 +1,137 @@
 #!/usr/bin/env bash
-# Runs every test of the project on a Debian 12 machine, installing what it
-# needs first: unit and integration tests, the same under the sanitizers, the
-# fault sweep, the coverage floor, short fuzz runs, both Windows builds with
-# their executable checks, and the Wine tests of the driver stand-in and of the
-# real program.
-set -euo pipefail
+# Runs every test of the project on a Debian 12 or 13 machine, installing what
+# it needs first: unit and integration tests, the same under the sanitizers,
+# the fault sweep, the coverage floor, short fuzz runs, both Windows builds
+# with their executable checks, the reproducibility check, and the Wine tests
+# of the driver stand-in and of the real program.
+#
+# After the packages, three lanes run side by side, each a row of stages one
+# after another: the native builds and the fuzzing (CPU-bound, so at a lower
+# priority: the Wine lanes' scenarios wait on timers and want their turn when
+# one fires), and, once both Windows builds are made, the 64-bit Wine prefix and the
+# 32-bit-only one (each with a prefix and a display of its own; mostly
+# waiting on held requests and timers). Each stage writes a log of its own
+# under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
+# its time and verdict, and the last lines of a failed stage's log. The last
+# line is "=== all tests passed (Ns)" or "=== FAILED: STAGE ... (Ns)", and
+# the exit code is non-zero on any failure.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
 started=$SECONDS
-stage() { printf '\n=== %s (%ds)\n' "$*" $((SECONDS - started)); }
+logs=${CFS_TEST_LOGS:-$PWD/build/test-logs}
+rm -rf "$logs"
+mkdir -p "$logs"
 
-stage "packages"
-bash scripts/setup.sh
+# The tests start displays of their own and never touch the user's: a DISPLAY
+# pointing nowhere must change nothing, so every stage runs with one.
+export DISPLAY=:cfs-nowhere
 
-for preset in native asan; do
-  stage "build and test: $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset" --timeout 300
-done
+# stage NAME COMMAND...: runs COMMAND with its output in a log named after
+# the stage, records its start, time and verdict, and prints one line when it
+# ends.
+stage() {
+  local name=$1 began=$SECONDS verdict=passed file
+  shift
+  file=$(echo "$name" | tr 'A-Z' 'a-z' | tr -cs 'a-z0-9\n' '-')
+  "$@" >"$logs/$file.log" 2>&1 </dev/null || verdict=FAILED
+  printf '%d\t%d\t%s\t%s\t%s\n' $((began - started)) $((SECONDS - began)) "$verdict" "$name" \
+    "$logs/$file.log" >"$logs/$file.result"
+  printf '=== %-34s %-6s %4ds (at %ds)\n' "$name" "$verdict" $((SECONDS - began)) $((SECONDS - started))
+  [ "$verdict" = passed ]
+}
 
-stage "coverage floor"
-bash scripts/coverage.sh
+build_and_test() { # PRESET
+  cmake --preset "$1" && cmake --build --preset "$1" && ctest --preset "$1" --timeout 300
+}
 
-stage "fuzzing, short runs"
-bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}"
+windows_build() { # PRESET
+  cmake --preset "$1" && cmake --build --preset "$1" && ctest --preset "$1" --timeout 120
+}
 
-for preset in mingw-i686 mingw-x86_64; do
-  stage "Windows build and executable checks: $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset" --timeout 120
-done
+# The runner checks its arguments before it changes anything: a filter across
+# the groups runs exactly the two scenarios named, from two groups; then a
+# mistyped group and a -k without a pattern are refused as usage errors (2),
+# with no Wine prefix made and the filtered run's logs still in place.
+runner_checks() {
+  local unmade=$PWD/build/wine-prefix-never-made filtered=$PWD/build/e2e-filter code
+  rm -rf "$unmade"
+  CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh \
+    -k '^(dialog_opens_as_the_template_says|long_number_is_asked_for_cut_at_25)$' || return 1
+  [ "$(grep -c '^ok ' "$filtered/suite/scenarios.log")" = 2 ] ||
+    { echo "run_e2e.sh -k: not the two scenarios of two groups"; return 1; }
+  for wrong in nosuch "startup -k"; do
+    code=0
+    # shellcheck disable=SC2086 # the words are the arguments
+    CFS_E2E_OUT=$filtered CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh $wrong || code=$?
+    [ "$code" = 2 ] && [ ! -e "$unmade" ] && [ -s "$filtered/suite/scenarios.log" ] || {
+      echo "run_e2e.sh $wrong: exit $code, prefix made: $([ -e "$unmade" ] && echo yes || echo no)," \
+        "last run's log: $([ -s "$filtered/suite/scenarios.log" ] && echo kept || echo gone)"
+      return 1
+    }
+  done
+}
 
-stage "reproducible release: two builds, the same bytes"
-bash scripts/check_reproducible.sh
+native_lane() {
+  renice -n 10 -p "$BASHPID" >/dev/null || true
+  stage "native: build and test" build_and_test native
+  stage "asan: build and test" build_and_test asan
+  stage "coverage floor" bash scripts/coverage.sh
+  stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}"
+  stage "reproducible release" bash scripts/check_reproducible.sh
+}
 
-stage "stand-in driver under Wine"
-bash standin/driver/tests/run_driver_tests.sh
-
-stage "smoke test of the program under Wine, no driver"
-bash tests/e2e/smoke.sh
-
-stage "end-to-end tests under Wine"
-bash tests/e2e/run_e2e.sh
-
-stage "end-to-end runner: a wrong group refused before Wine starts, a filter across the groups"
-unmade=$PWD/build/wine-prefix-never-made
-filtered=${CFS_E2E_OUT:-$PWD/build/e2e}-filter
-rm -rf "$unmade"
-code=0
-CFS_E2E_OUT=$filtered CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh nosuch || code=$?
-[ "$code" = 2 ] && [ ! -e "$unmade" ] || { echo "run_e2e.sh nosuch: exit $code, prefix made: $([ -e "$unmade" ] && echo yes || echo no)"; exit 1; }
-CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh -k '^(dialog_opens_as_the_template_says|long_number_is_asked_for_cut_at_25)$'
-[ "$(grep -c '^ok ' "$filtered/suite/scenarios.log")" = 2 ] || { echo "run_e2e.sh -k: not the two scenarios of two groups, none of the driverless one"; exit 1; }
+wine64_lane() {
+  stage "wine64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
+  stage "wine64: smoke, no driver" bash tests/e2e/smoke.sh
+  stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh
+  stage "wine64: end-to-end runner" runner_checks
+}
 
 # A 32-bit-only Windows, as the tool's users run it from XP on: the i686
-# driver, then the smoke test and the essential scenarios as Windows 7 and
-# as Windows XP (the 64-bit runs above are Windows 7, Wine's default). A
-# prefix of its own: CFS_WINE_PREFIX32, default build/wine-prefix32.
-win32=(env CFS_WINE_ARCH=win32 "CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}")
-stage "32-bit-only Wine: the i686 stand-in driver"
-"${win32[@]}" CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
-  bash standin/driver/tests/run_driver_tests.sh
-for version in win7 winxp; do
-  stage "32-bit-only Wine as $version: smoke test and the essential end-to-end scenarios"
-  out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$version
-  "${win32[@]}" CFS_WINE_VERSION=$version CFS_E2E_OUT="$out" bash tests/e2e/smoke.sh
-  "${win32[@]}" CFS_WINE_VERSION=$version CFS_E2E_OUT="$out" bash tests/e2e/run_e2e.sh essentials
-done
+# driver, then the smoke test and the essential scenarios as Windows 7 and as
+# Windows XP (the 64-bit lane is Windows 7, Wine's default). A prefix of its
+# own: CFS_WINE_PREFIX32, default build/wine-prefix32.
+wine32_lane() {
+  export CFS_WINE_ARCH=win32 CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}
+  CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
+    stage "wine32: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
+  local version out
+  for version in win7 winxp; do
+    out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$version
+    CFS_WINE_VERSION=$version CFS_E2E_OUT=$out \
+      stage "wine32 as $version: smoke" bash tests/e2e/smoke.sh
+    CFS_WINE_VERSION=$version CFS_E2E_OUT=$out \
+      stage "wine32 as $version: essentials" bash tests/e2e/run_e2e.sh essentials
+  done
+}
 
-stage "all tests passed"
+if stage "packages" bash scripts/setup.sh; then
+  native_lane &
+  lanes=($!)
+  if stage "Windows builds: mingw-i686" windows_build mingw-i686 &&
+    stage "Windows builds: mingw-x86_64" windows_build mingw-x86_64; then
+    wine64_lane &
+    lanes+=($!)
+    wine32_lane &
+    lanes+=($!)
+  fi
+  wait "${lanes[@]}"
+fi
+
+printf '\n%-36s %7s %7s  %s\n' stage "at (s)" "time (s)" verdict
+failed=()
+while IFS=$'\t' read -r at seconds verdict name log; do
+  printf '%-36s %7s %7s  %s\n' "$name" "$at" "$seconds" "$verdict"
+  [ "$verdict" = passed ] || failed+=("$name	$log")
+done < <(cat "$logs"/*.result 2>/dev/null | sort -n -k1,1)
+for entry in "${failed[@]}"; do
+  printf '\n--- %s failed; the last lines of %s:\n' "${entry%%	*}" "${entry#*	}"
+  tail -n 25 "${entry#*	}"
+done
+total=$((SECONDS - started))
+if [ ${#failed[@]} -gt 0 ]; then
+  printf '\n=== FAILED: %d stage(s), listed above (%ds)\n' ${#failed[@]} "$total"
+  exit 1
+fi
+printf '\n=== all tests passed (%ds)\n' "$total"

@@ -34,41 +34,34 @@ E2E_ESSENTIALS=(
   session/every_way_out_exits_with_code_0
 )
 
-out=${CFS_E2E_OUT:-$CFS_REPO_ROOT/build/e2e}/suite
-rm -rf "$out"
-mkdir -p "$out"
-export E2E_OUT=$out
-
-e2e_locate
-if [ ! -f "$E2E_DRIVER_SYS" ]; then
-  e2e_say "missing $E2E_DRIVER_SYS (build the $(wine_driver_preset) preset first)"
-  exit 1
-fi
-command -v python3 >/dev/null || { e2e_say "python3 is needed (scripts/setup.sh installs it)"; exit 1; }
-
-status=0
-run_groups() { # a turn selecting nothing (5) is no failure: the filter may select in another
-  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" ||
-    [ $? = 5 ] || status=1
+usage() {
+  e2e_say "$1"
+  e2e_say "usage: run_e2e.sh [GROUP ...] [-k REGEX] | run_e2e.sh essentials"
+  exit 2
 }
 
 # Groups as named (all by default), or the essentials; the driverless group
-# runs before the driver starts. -k REGEX picks scenarios by name across them,
-# and all of it is checked before Wine starts.
+# runs before the driver starts. -k REGEX picks scenarios by name across
+# them. Every argument is checked before anything changes on disk, so a
+# mistyped one leaves the last run's logs as they were.
 groups=()
 filter=()
 essentials=0
 while [ $# -gt 0 ]; do
   case $1 in
-    -k) filter=(-k "$2"); shift 2 ;;
+    -k)
+      [ $# -ge 2 ] && [ -n "$2" ] || usage "-k needs a pattern"
+      filter=(-k "$2")
+      shift 2
+      ;;
+    -*) usage "unknown option $1" ;;
     essentials) essentials=1; shift ;;
     *) groups+=("$1"); shift ;;
   esac
 done
 if [ "$essentials" = 1 ]; then
   if [ ${#groups[@]} -gt 0 ] || [ ${#filter[@]} -gt 0 ]; then
-    e2e_say "essentials takes no other group and no -k"
-    exit 2
+    usage "essentials takes no other group and no -k"
   fi
   names=()
   for entry in "${E2E_ESSENTIALS[@]}"; do
@@ -81,8 +74,27 @@ if [ ${#groups[@]} -eq 0 ]; then # every group file: no list to keep
   for file in "$here"/scenarios_*.py; do name=${file##*/scenarios_}; groups+=("${name%.py}"); done
 fi
 for group in "${groups[@]}"; do
-  [ -f "$here/scenarios_$group.py" ] || { e2e_say "no group $group (scenarios_$group.py)"; exit 2; }
+  [ -f "$here/scenarios_$group.py" ] || usage "no group $group (scenarios_$group.py)"
 done
+
+# Then what the run needs: the builds and python3.
+e2e_locate || exit 1
+if [ ! -f "$E2E_DRIVER_SYS" ]; then
+  e2e_say "missing $E2E_DRIVER_SYS (build the $(wine_driver_preset) preset first)"
+  exit 1
+fi
+command -v python3 >/dev/null || { e2e_say "python3 is needed (scripts/setup.sh installs it)"; exit 1; }
+
+out=${CFS_E2E_OUT:-$CFS_REPO_ROOT/build/e2e}/suite
+rm -rf "$out"
+mkdir -p "$out"
+export E2E_OUT=$out
+
+status=0
+run_groups() { # a turn selecting nothing (5) is no failure: the filter may select in another
+  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" ||
+    [ $? = 5 ] || status=1
+}
 
 wine_env_setup
 trap e2e_exit EXIT

@@ -4,7 +4,7 @@
 #
 #   wine_env_setup            exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES
 #   wine_prefix_prepare       creates the prefix once, reuses it afterwards
-#   wine_display_start/stop   a private Xvfb display unless DISPLAY is already given
+#   wine_display_start/stop   a virtual display of the tests' own (never the user's)
 #   wine_session_start [LOG]  a fresh session that stays up (with its drivers), with
 #                             the Windows version asked for
 #   wine_session_end          ends every Wine process of the prefix
@@ -21,7 +21,14 @@
 # session's programs see: winxp, vista, win7, win8, win81 or win10; unset,
 # the prefix's own, Windows 7 for Wine 8), CFS_WINE_TIMEOUT (seconds for one
 # ordinary Wine command, default 60), CFS_DRIVER_SERVICE (service name,
-# default capi201).
+# default capi201), CFS_TEST_DISPLAY (a display to watch the tests on, e.g.
+# a nested Xephyr; by default each run starts an Xvfb of its own).
+#
+# The tests never use the display in DISPLAY: on a maintainer's desktop
+# xdotool would move the real pointer and type into whatever window has the
+# focus. wine_env_setup drops it, so no Wine process of a test (wineboot
+# included) reaches the user's desktop; scripts/run.sh puts it back to open
+# the dialog there, which is its job.
 
 CFS_REPO_ROOT="${CFS_REPO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 CFS_WINE_TIMEOUT="${CFS_WINE_TIMEOUT:-60}"
@@ -78,6 +85,7 @@ wine_driver_preset() {
 }
 
 wine_env_setup() {
+  unset DISPLAY
   export WINEARCH=${CFS_WINE_ARCH:-win64}
   case $WINEARCH in
     win64) export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix}" ;;
@@ -145,38 +153,37 @@ wine_prefix_prepare() {
   wine_say "prefix ready"
 }
 
-# Starts Xvfb on a free display unless DISPLAY is set; exports DISPLAY.
+# Starts Xvfb on a free display, or takes CFS_TEST_DISPLAY; exports DISPLAY.
 # Every Wine process of one prefix must see the same DISPLAY.
 wine_display_start() {
-  if [ -n "${DISPLAY:-}" ]; then
+  if [ -n "${CFS_TEST_DISPLAY:-}" ]; then
+    export DISPLAY=$CFS_TEST_DISPLAY
     return 0
   fi
   if ! command -v Xvfb >/dev/null 2>&1; then
     wine_say "Xvfb is not installed"
     return 1
   fi
-  local number
-  for number in $(seq "${CFS_DISPLAY_FIRST:-90}" 199); do
-    if [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; then
-      continue
+  # Xvfb itself takes the first free display number (its lock files make
+  # that safe when two test runs start at once) and writes it to fd 3.
+  local numbers number waited
+  numbers=$(mktemp) || return 1
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numbers" >/dev/null 2>&1 &
+  CFS_XVFB_PID=$!
+  for waited in $(seq 1 100); do
+    number=$(grep -x '[0-9][0-9]*' "$numbers" || true)
+    if [ -n "$number" ]; then
+      rm -f "$numbers"
+      export DISPLAY=":$number"
+      return 0
     fi
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    CFS_XVFB_PID=$!
-    local waited
-    for waited in $(seq 1 50); do
-      if [ -e "/tmp/.X11-unix/X$number" ]; then
-        export DISPLAY=":$number"
-        return 0
-      fi
-      if ! kill -0 "$CFS_XVFB_PID" 2>/dev/null; then
-        break # lost the race for this number; try the next
-      fi
-      sleep 0.1
-    done
-    kill "$CFS_XVFB_PID" 2>/dev/null || true
-    CFS_XVFB_PID=
+    kill -0 "$CFS_XVFB_PID" 2>/dev/null || break
+    sleep 0.1
   done
-  wine_say "no free X display for Xvfb"
+  rm -f "$numbers"
+  kill "$CFS_XVFB_PID" 2>/dev/null || true
+  CFS_XVFB_PID=
+  wine_say "Xvfb did not start"
   return 1
 }
 
