@@ -1,7 +1,8 @@
 // The main dialog's procedure: its start, the routing of commands and ticks
 // to the core, the cut of an over-long number field, the cursors, the name
 // of the forwarded-to field for screen readers, and a close kept until a
-// held request's outcome is logged.
+// held request's outcome is logged. What the user's input does during the
+// hold is decided in held_input.cpp.
 #include "main_dialog.h"
 
 #include <type_traits>
@@ -10,6 +11,7 @@
 #include "forwarding_session.h"
 #include "interrogation_poller.h"
 #include "resource.h"
+#include "status_copy.h"
 #include "status_log.h"
 #include "win32_platform.h"
 
@@ -30,8 +32,12 @@ static_assert(std::is_trivially_default_constructible_v<Win32Platform> &&
                   std::is_trivially_default_constructible_v<ForwardingSession>,
               "the run state must be constant-initialised");
 
-// A close (the close box, the system menu) that came while a request was
-// held: refused then, it ends the dialog once the request's outcome is logged.
+// A close (the close box, Alt+F4) that came while a request was held:
+// refused then, it ends the dialog once the request's outcome is logged.
+// The system menu's Close is posted, so it waits in the queue and takes the
+// ordinary path after the hold, unless a modal loop the user started during
+// the hold (a drag of the title bar, the menu itself) runs it sooner: then
+// it lands here too.
 bool closeWhenAnswered;
 // The cut of a number field changes the field, which reports the change.
 bool cuttingField;
@@ -66,6 +72,7 @@ void startDialog(HWND dialog) {
     SendMessageA(GetDlgItem(dialog, IDC_STATUS_LIST), WM_SETFONT,
                  reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), TRUE);
     statusLogStart(&session.log);
+    statusCopyInstall(GetDlgItem(dialog, IDC_STATUS_LIST));
     // What a field shows is what a command sends: typing and pasting stop at
     // the 25 characters a number may have. Text another program sets with
     // WM_SETTEXT is not held to this; the field is cut in place as it changes.
@@ -150,7 +157,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         // The default posts Cancel, which the core refuses while a request
         // is held, and the close would be lost in any modal loop that runs
-        // meanwhile (a drag of the title bar, the system menu).
+        // meanwhile (a drag of the title bar, the system menu), since such a
+        // loop runs the whole queue, not the wait's rules.
         if (sessionStarted && session.channel.requestHeld) {
             closeWhenAnswered = true;
             return TRUE;

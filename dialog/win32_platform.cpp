@@ -1,8 +1,10 @@
 // The platform record's operations in Win32: the dialog's controls, the
-// device's handles and requests, the wait that keeps the window alive while
-// the driver holds a request, and the debug-output line of a failing call.
+// device's handles and requests, and the debug-output line of a failing call.
+// What the user's input does while a request is held, and the wait that
+// serves the window meanwhile, are in held_input.cpp.
 #include "win32_platform.h"
 
+#include "held_input.h"
 #include "record_layout.h"
 #include "resource.h"
 
@@ -48,147 +50,6 @@ int visibleStatusLines(HWND list) {
     }
     int rows = static_cast<int>((client.bottom - client.top) / lineHeight);
     return rows > 0 ? rows : 1;
-}
-
-// While it waits for the driver, the thread still looks at its queue at
-// least this often: Windows takes a window whose thread has not done so for
-// 5 s for hung, ghosts it and offers to close the program.
-constexpr DWORD QUEUE_CHECK_MS = 1000;
-// Messages served in one round; a window that never validates, or a flood
-// of input, cannot keep the wait from the event.
-constexpr int MESSAGES_PER_ROUND = 32;
-
-// What the wait wakes for and takes from the queue, spelt out from the flags
-// Windows XP knows: the headers of a later Windows put more into QS_INPUT,
-// and a Windows before 8 fails a wait or a PeekMessage that names a flag it
-// does not know. Touch and pen (QS_TOUCH, QS_POINTER) are added at run time
-// where Windows has them.
-constexpr DWORD XP_INPUT = QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_KEY | QS_RAWINPUT;
-constexpr DWORD POINTER_INPUT = 0x0800 | 0x1000; // QS_TOUCH | QS_POINTER, Windows 8
-constexpr DWORD SERVED_ALWAYS = QS_SENDMESSAGE | QS_PAINT;
-constexpr UINT takenFromQueue(DWORD input) {
-    return PM_REMOVE | ((SERVED_ALWAYS | input) << 16);
-}
-static_assert((SERVED_ALWAYS | XP_INPUT) == 0x467 && takenFromQueue(XP_INPUT) == 0x04670001,
-              "the wait asks Windows XP only what it knows");
-static_assert(takenFromQueue(XP_INPUT | POINTER_INPUT) == 0x1c670001,
-              "Windows 8 adds touch and pen, nothing more");
-
-static_assert(_WIN32_WINNT == 0x0501 && WINVER == 0x0501,
-              "the program is built against the headers of Windows XP, the oldest it runs on");
-
-// Windows 8's pointer messages, which the XP headers do not declare.
-constexpr UINT POINTER_NC_FIRST = 0x0241; // WM_NCPOINTERUPDATE, ...DOWN, ...UP
-constexpr UINT POINTER_NC_LAST = 0x0243;
-constexpr UINT POINTER_DOWN = 0x0246; // WM_POINTERDOWN
-constexpr UINT POINTER_UP = 0x0247;   // WM_POINTERUP
-
-// Touch and pen come as pointer messages from Windows 8 on, and turn into
-// mouse input only when they are dispatched: the wait must take them too,
-// or a tap would run once the request has ended.
-bool windowsHasPointerInput() {
-    OSVERSIONINFOEXA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    version.dwMajorVersion = 6;
-    version.dwMinorVersion = 2;
-    ULONGLONG atLeast =
-        VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL),
-                            VER_MINORVERSION, VER_GREATER_EQUAL);
-    return VerifyVersionInfoA(&version, VER_MAJORVERSION | VER_MINORVERSION, atLeast) != FALSE;
-}
-
-// The title bar, the close box and the system menu button, by mouse, touch
-// or pen: the window can be moved and closed while the driver works.
-bool isFrameInput(UINT message) {
-    return (message >= WM_NCMOUSEMOVE && message <= WM_NCMBUTTONDBLCLK) ||
-           (message >= WM_NCXBUTTONDOWN && message <= WM_NCXBUTTONDBLCLK) ||
-           (message >= POINTER_NC_FIRST && message <= POINTER_NC_LAST);
-}
-
-// A mouse button, a key or a contact going down (not a key's auto-repeat).
-bool isPress(const MSG& message) {
-    switch (message.message) {
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDOWN:
-    case WM_MBUTTONDBLCLK:
-    case WM_XBUTTONDOWN:
-    case WM_XBUTTONDBLCLK:
-    case POINTER_DOWN:
-        return true;
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-        return (message.lParam & (1L << 30)) == 0;
-    default:
-        return false;
-    }
-}
-
-// A mouse button, a key or a contact going up.
-bool isRelease(UINT message) {
-    switch (message) {
-    case WM_LBUTTONUP:
-    case WM_RBUTTONUP:
-    case WM_MBUTTONUP:
-    case WM_XBUTTONUP:
-    case POINTER_UP:
-    case WM_KEYUP:
-    case WM_SYSKEYUP:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Serves what may not wait for the driver: messages other threads send to
-// the dialog (PeekMessage delivers them itself), repaints, the frame's input
-// and every release, so that a press begun before the wait ends and a button
-// does not stay down holding the mouse (what the release completes reaches
-// the core, which refuses it). The user's other clicks, keys and touches on
-// the dialog are taken out of the queue and dropped, with a beep for each
-// press: run later, they would act on a request that has since been answered
-// (a second activation, a deactivation of what was just set), and left in
-// the queue they would get the window taken for hung. Posted messages and
-// timers stay queued, in their order, for the dialog's loop once the request
-// has ended; commands sent meanwhile reach the core, which refuses them.
-void serveWhileHeld(DWORD input) {
-    MSG message;
-    for (int served = 0; served < MESSAGES_PER_ROUND &&
-                         PeekMessageA(&message, nullptr, 0, 0, takenFromQueue(input));
-         ++served) {
-        if (message.message == WM_QUIT) {
-            // Not ours to act on here: back in the queue for the loop.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        if (message.message == WM_PAINT || isFrameInput(message.message) ||
-            isRelease(message.message)) {
-            DispatchMessageA(&message);
-        } else if (isPress(message)) {
-            MessageBeep(MB_OK);
-        }
-    }
-}
-
-// Waits without limit for the event, the window staying alive meanwhile
-// under the wait cursor. WAIT_OBJECT_0 once the event is signalled, or what
-// ended the wait; the error number of a failed wait is left in *error.
-DWORD waitServingWindow(const Win32Platform* context, HANDLE event, DWORD* error) {
-    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    DWORD woke;
-    for (;;) {
-        woke = MsgWaitForMultipleObjects(1, &event, FALSE, QUEUE_CHECK_MS,
-                                         SERVED_ALWAYS | context->heldInput);
-        if (woke != WAIT_OBJECT_0 + 1 && woke != WAIT_TIMEOUT) {
-            break;
-        }
-        serveWhileHeld(context->heldInput);
-    }
-    *error = GetLastError();
-    SetCursor(previous);
-    return woke;
 }
 
 } // namespace
@@ -312,7 +173,7 @@ IoStart deviceControl(void* context, PlatformHandle device, uint32_t controlCode
 IoEnd waitForRequest(void* context, PlatformHandle device, uint32_t* bytesReturned) {
     OVERLAPPED* overlapped = &self(context)->request;
     DWORD waitError = 0;
-    if (waitServingWindow(self(context), overlapped->hEvent, &waitError) != WAIT_OBJECT_0) {
+    if (heldInputWait(self(context)->heldInput, overlapped->hEvent, &waitError) != WAIT_OBJECT_0) {
         reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
         return IO_WAIT_FAILED;
     }
@@ -340,7 +201,7 @@ void cancelRequest(void* context, PlatformHandle device) {
     // is left. A request that ended by the cancel reports "aborted", which
     // is no failure.
     DWORD waitError = 0;
-    BOOL ended = waitServingWindow(self(context), overlapped->hEvent, &waitError) == WAIT_OBJECT_0;
+    BOOL ended = heldInputWait(self(context)->heldInput, overlapped->hEvent, &waitError) == WAIT_OBJECT_0;
     if (!ended) {
         reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
     }
@@ -362,7 +223,7 @@ void closeHandle(void*, PlatformHandle handle) {
 Platform win32PlatformInit(Win32Platform* context, HWND dialog) {
     *context = Win32Platform{};
     context->dialog = dialog;
-    context->heldInput = XP_INPUT | (windowsHasPointerInput() ? POINTER_INPUT : 0);
+    context->heldInput = heldInputOfThisWindows();
     return Platform{
         context,
         // the dialog

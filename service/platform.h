@@ -69,8 +69,12 @@ struct Platform {
     // serves messages sent to the dialog, repaints it and lets its frame be
     // used, so commands can reach the core during the wait (it refuses
     // them); the user's presses on the dialog (mouse buttons, keys, touch)
-    // are dropped while their releases still reach it, and posted and timer
-    // messages stay queued until the wait is over.
+    // are dropped, the releases that end a press begun before the wait still
+    // reach it, and posted and timer messages stay queued until the wait is
+    // over. Not covered: a modal loop the user starts during the wait (a
+    // drag of the title bar, the system menu, the scroll bar's thumb) runs
+    // the whole queue until it ends, so a tick reaches the core, which
+    // refuses it, and a posted close is carried out.
     IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
     // Cancels the device's pending request and returns only once it has
     // ended, so its buffer may be released. A driver may take its time to

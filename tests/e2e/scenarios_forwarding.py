@@ -181,12 +181,14 @@ def every_outcome_text(s):
           "type", "555")
     expected.append("Deactivation is successful")
     out = s.probe("drv-stats", "cursor", "until", expected[-1], 10000, "sleep", 1000, "lines",
-                  "drv-received", "check", NO_REPLY, "text", SERVED, "drv-config", "delay", 3000,
-                  wait_s=11)
+                  "drv-received", "check", NO_REPLY, "check", IMMEDIATELY, "text", SERVED, "focus",
+                  "drv-config", "delay", 3000, wait_s=11)
     check_equal((out.stats()["setPendingNow"], out.one("cursor"), out.status_lines(),
-                 out.received_total(), out.one("check"), out.one("text")),
-                (1, "wait", expected, received + 1, f"{NO_REPLY} 0", f"{SERVED} 821"),
-                "held and cursor after the clicks and keys, then status, requests, No Reply, field")
+                 out.received_total(), out.all("check"), out.one("text"), out.one("focus")),
+                (1, "wait", expected, received + 1, [f"{NO_REPLY} 0", f"{IMMEDIATELY} 1"],
+                 f"{SERVED} 821", str(BUSY)),
+                "held and cursor after the clicks and keys, then status, requests, conditions, "
+                "field, focus (where the other program's click put it)")
     # Deactivate, held down when another program's Activate starts a hold, lets
     # go when the button is released; the click that completes is refused.
     s.xdo("mousemove", *at[DEACTIVATE], "mousedown", 1)
@@ -200,12 +202,24 @@ def every_outcome_text(s):
     check_equal((held.one("check"), held.stats()["setPendingNow"], out.one("check"),
                  out.received_total()), (f"{DEACTIVATE} 4", 1, f"{DEACTIVATE} 0", received + 2),
                 "Deactivate down during the hold, then let go, and the requests: none more")
+    # A right click and the menu key on a number field during a hold open no
+    # context menu, then or once the request has ended, and change nothing.
+    s.xdo("mousemove", *at[SERVED], "click", 1)
+    sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
+    sent.start()
+    s.xdo("sleep", 0.8, "click", 3, "key", "Menu")
+    sent.join()
+    expected.append("Activation is successful")
+    out = s.probe("until", expected[-1], 5000, "menus", "sleep", 500, "menus", "text", SERVED,
+                  "drv-received", wait_s=5)
+    check_equal((out.all("menus"), out.one("text"), out.received_total()),
+                (["0", "0"], f"{SERVED} 821", received + 3), "context menus, field, requests")
     # A close during a hold ends the dialog once the request is done, even when
     # a drag of the title bar runs a loop of its own meanwhile.
     x, y = map(int, s.probe("closebox").one("closebox").split())
     s.xdo("mousemove", *at[ACTIVATE], "click", 1, "sleep", 0.3, "mousemove", x, y, "click", 1,
           "mousemove", x - 150, y, "mousedown", 1, "mousemove", x - 100, y + 60, "mouseup", 1)
-    check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 4, 0),
+    check_equal((s.wait_exit(), s.stats()["setCompleted"], s.stats()["openHandles"]), (0, 5, 0),
                 "exit code, requests completed and handles left, a close and a drag during a hold")
 
 

@@ -698,6 +698,40 @@ bool verbItemRect(char** args) {
 
 // --- the table of verbs ----------------------------------------------------
 
+// Context menus open on the dialog's thread: "menus N" visible ones.
+BOOL CALLBACK countMenu(HWND window, LPARAM count) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    *reinterpret_cast<int*>(count) += strcmp(name, "#32768") == 0 && IsWindowVisible(window);
+    return TRUE;
+}
+
+bool verbMenus(char**) {
+    int count = 0;
+    if (!needDialog())
+        return false;
+    EnumThreadWindows(GetWindowThreadProcessId(dialog, nullptr), countMenu,
+                      reinterpret_cast<LPARAM>(&count));
+    out("menus %d", count);
+    return true;
+}
+
+// The clipboard's text, byte for byte: "clipboard HEX".
+bool verbClipboard(char**) {
+    HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_TEXT) : nullptr;
+    const unsigned char* text = static_cast<const unsigned char*>(GlobalLock(data));
+    char hex[2 * MAX_TEXT * 8 + 1] = "";
+    for (int i = 0; text != nullptr && text[i] != 0 && i < MAX_TEXT * 8; ++i)
+        snprintf(hex + 2 * i, 3, "%02x", text[i]);
+    GlobalUnlock(data);
+    CloseClipboard();
+    if (text == nullptr)
+        fail("no text on the clipboard");
+    else
+        out("clipboard %s", hex);
+    return text != nullptr;
+}
+
 struct Verb {
     const char* name;
     int argumentCount;
@@ -735,6 +769,8 @@ const Verb VERBS[] = {
     {"view", 0, verbView, "view               view TOP ROWS COUNT of the status list"},
     {"cursor", 0, verbCursor,
      "cursor             cursor NAME: arrow, appstarting, wait, ibeam or other"},
+    {"menus", 0, verbMenus, "menus              menus N: context menus open on the dialog"},
+    {"clipboard", 0, verbClipboard, "clipboard          clipboard HEX: its text"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
     {"drv-config", 2, driverConfigure,
