@@ -37,6 +37,13 @@ RADIOS = (IMMEDIATELY, BUSY, NO_REPLY)
 IOCTL_CF_SET = 0x80012114
 IOCTL_CF_INTERROGATE = 0x80012118
 
+# The QS_ flags the Windows of the run knows (0x05FF up to Windows 7, 0x1FFF
+# from 8 on), when run_e2e.sh has the waits traced; and a traced call's last
+# argument: the wake mask, or the filter with the flags in its high word.
+WAIT_FLAGS_KNOWN = int(os.environ.get("E2E_WAIT_FLAGS_KNOWN", "0"), 16)
+WAIT_CALL = re.compile(r"Call user32\.(MsgWaitForMultipleObjects|PeekMessageA)\("
+                       r"(?:[0-9a-f]+,){4}([0-9a-f]+)\)")
+
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
 
@@ -193,6 +200,8 @@ class Session:
         # The program's debug output (OutputDebugStringA) goes to its log.
         environment = dict(os.environ)
         environment["WINEDEBUG"] = os.environ.get("WINEDEBUG", "fixme-all") + ",warn+debugstr"
+        if WAIT_FLAGS_KNOWN:
+            environment["WINEDEBUG"] += ",+relay"  # the prefix's RelayInclude names the waits
         self.app = subprocess.Popen(["wine", self.app_path], stdout=self.app_log,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                     env=environment)
@@ -221,7 +230,22 @@ class Session:
             text = log.read()
         for marker in ("Unhandled", "wine: Call from", "Assertion"):
             check(marker not in text, f"program log shows '{marker}': {log_path}")
+        self.check_wait_flags(text)
         return code
+
+    def check_wait_flags(self, log_text):
+        """Every wake mask and message filter the program's waits passed, as
+        Wine's relay trace shows them, within what this Windows knows: Wine
+        takes any, a Windows before 8 fails a wait that names a flag it lacks.
+        The values seen go to wait_flags.txt for the run's summary."""
+        if not WAIT_FLAGS_KNOWN:
+            return
+        seen = {(name, int(value, 16)) for name, value in WAIT_CALL.findall(log_text)}
+        with open(os.path.join(self.out_dir, "wait_flags.txt"), "a") as summary:
+            summary.writelines(f"{name} {value:#010x}\n" for name, value in sorted(seen))
+        unknown = [f"{name} {value:#010x}" for name, value in sorted(seen)
+                   if (value if name.startswith("Msg") else value >> 16) & ~WAIT_FLAGS_KNOWN]
+        check(not unknown, f"waits ask for flags this Windows does not know: {unknown}")
 
     def close(self, how="cancel"):
         """Ends the dialog by the given way and checks exit code 0."""

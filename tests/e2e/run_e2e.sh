@@ -47,11 +47,13 @@ usage() {
 groups=()
 filter=()
 essentials=0
+whole=1 # every scenario of the groups, or the essentials: no -k
 while [ $# -gt 0 ]; do
   case $1 in
     -k)
       [ $# -ge 2 ] && [ -n "$2" ] || usage "-k needs a pattern"
       filter=(-k "$2")
+      whole=0
       shift 2
       ;;
     -*) usage "unknown option $1" ;;
@@ -101,6 +103,17 @@ trap e2e_exit EXIT
 wine_prefix_prepare
 wine_display_start
 wine_session_start "$out/session.log" || { e2e_say "no Wine session"; exit 1; }
+# The flags of every wait the program calls are traced and checked against
+# what the session's Windows knows (see check_wait_flags in e2e_harness.py).
+version=$(wine_version_seen)
+case $version in
+  5.* | 6.0.* | 6.1.*) known=05ff ;;
+  *) known=1fff ;;
+esac
+export E2E_WAIT_FLAGS_KNOWN=$known
+wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+  /d 'user32.MsgWaitForMultipleObjects;user32.PeekMessageA' /f >/dev/null 2>&1 ||
+  { e2e_say "cannot trace the waits"; exit 1; }
 # The suite sets the network up itself through the control device; the
 # driver starts from its defaults, whatever an earlier run left in the
 # registry, and from the image just built.
@@ -125,6 +138,13 @@ fi
 selected=$(awk '/^[0-9]+ of [0-9]+ scenarios/ { m += $3 } END { print m + 0 }' "$out/scenarios.log")
 [ "$selected" != 0 ] || { e2e_say "no scenario selected"; status=1; }
 wine_log_check "$out/session.log" || status=1
+# A whole run holds requests: its waits must have been seen.
+waits=$(sort -u "$out/wait_flags.txt" 2>/dev/null | tr '\n' ' ')
+e2e_say "waits as Windows $version (flags known: 0x$known): ${waits:-none seen}"
+if [ "$whole" = 1 ] && [[ $waits != *MsgWait*PeekMessageA* ]]; then
+  e2e_say "no traced MsgWaitForMultipleObjects and PeekMessageA: is the relay trace working?"
+  status=1
+fi
 # A renamed scenario would silently drop out of the essentials.
 if [ "$essentials" = 1 ] && [ "$selected" != ${#E2E_ESSENTIALS[@]} ]; then
   e2e_say "the essentials ran $selected scenarios, not ${#E2E_ESSENTIALS[@]}; see E2E_ESSENTIALS"
