@@ -207,7 +207,8 @@ def every_outcome_text(s):
     s.xdo("mousemove", *at[SERVED], "click", 1)
     sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
     sent.start()
-    s.xdo("sleep", 0.8, "click", 3, "key", "Menu")
+    check(any(s.stats()["setPendingNow"] == 1 for _ in range(20)), "no hold for the right click")
+    s.xdo("click", 3, "key", "Menu")
     sent.join()
     expected.append("Activation is successful")
     out = s.probe("until", expected[-1], 5000, "menus", "sleep", 500, "menus", "text", SERVED,

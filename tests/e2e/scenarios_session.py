@@ -97,7 +97,7 @@ def every_way_out_exits_with_code_0(s):
     # During a held activation Alt+Space opens the system menu, and Alt+F4
     # closes as the close box does: the program ends with 0 once the answer
     # is in.
-    s.reset_driver(delay=4000)
+    s.reset_driver(delay=6000)
     s.start()
     s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739")
     s.xdo("mousemove", *s.centres()[ACTIVATE], "click", 1, "sleep", 0.3, "key", "alt+space")

@@ -698,20 +698,12 @@ bool verbItemRect(char** args) {
 
 // --- the table of verbs ----------------------------------------------------
 
-// Context menus open on the dialog's thread: "menus N" visible ones.
-BOOL CALLBACK countMenu(HWND window, LPARAM count) {
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof name);
-    *reinterpret_cast<int*>(count) += strcmp(name, "#32768") == 0 && IsWindowVisible(window);
-    return TRUE;
-}
-
+// Context menus are top-level windows of the class "#32768": "menus N"
+// visible ones.
 bool verbMenus(char**) {
     int count = 0;
-    if (!needDialog())
-        return false;
-    EnumThreadWindows(GetWindowThreadProcessId(dialog, nullptr), countMenu,
-                      reinterpret_cast<LPARAM>(&count));
+    for (HWND menu = nullptr; (menu = FindWindowExA(nullptr, menu, "#32768", nullptr)) != nullptr;)
+        count += IsWindowVisible(menu) ? 1 : 0;
     out("menus %d", count);
     return true;
 }
@@ -769,7 +761,7 @@ const Verb VERBS[] = {
     {"view", 0, verbView, "view               view TOP ROWS COUNT of the status list"},
     {"cursor", 0, verbCursor,
      "cursor             cursor NAME: arrow, appstarting, wait, ibeam or other"},
-    {"menus", 0, verbMenus, "menus              menus N: context menus open on the dialog"},
+    {"menus", 0, verbMenus, "menus              menus N: context menus open"},
     {"clipboard", 0, verbClipboard, "clipboard          clipboard HEX: its text"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
