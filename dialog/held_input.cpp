@@ -146,7 +146,6 @@ void serveWhileHeld(DWORD input) {
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
-        HWND window = GetAncestor(message.hwnd, GA_ROOT);
         switch (heldAction(message)) {
         case DISPATCH:
             DispatchMessageA(&message);
@@ -155,10 +154,10 @@ void serveWhileHeld(DWORD input) {
             MessageBeep(MB_OK);
             break;
         case CLOSE:
-            SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            SendMessageA(GetAncestor(message.hwnd, GA_ROOT), WM_SYSCOMMAND, SC_CLOSE, 0);
             break;
         case SYSTEM_MENU:
-            SendMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+            SendMessageA(GetAncestor(message.hwnd, GA_ROOT), WM_SYSCOMMAND, SC_KEYMENU, ' ');
             break;
         case DROP:
             break;

@@ -201,7 +201,8 @@ void cancelRequest(void* context, PlatformHandle device) {
     // is left. A request that ended by the cancel reports "aborted", which
     // is no failure.
     DWORD waitError = 0;
-    BOOL ended = heldInputWait(self(context)->heldInput, overlapped->hEvent, &waitError) == WAIT_OBJECT_0;
+    BOOL ended =
+        heldInputWait(self(context)->heldInput, overlapped->hEvent, &waitError) == WAIT_OBJECT_0;
     if (!ended) {
         reportFailure(waitError, "MsgWaitForMultipleObjects", DEVICE_PATH);
     }

@@ -13,8 +13,8 @@
 # waiting on held requests and timers). Each stage writes a log of its own
 # under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
 # its time and verdict, and the last lines of a failed stage's log. The last
-# line is "=== all tests passed (Ns)" or "=== FAILED: STAGE ... (Ns)", and
-# the exit code is non-zero on any failure.
+# line is "=== all tests passed (Ns)" or "=== FAILED: N stage(s), listed
+# above (Ns)", and the exit code is non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -90,8 +90,9 @@ wine64_lane() {
 
 # A 32-bit-only Windows, as the tool's users run it from XP on: the i686
 # driver, then the smoke test and the essential scenarios as Windows 7 and as
-# Windows XP (the 64-bit lane is Windows 7, Wine's default). A prefix of its
-# own: CFS_WINE_PREFIX32, default build/wine-prefix32.
+# Windows XP (the 64-bit lane runs as Wine's default: Windows 7 for Wine 8,
+# Windows 10 for Wine 10). A prefix of its own: CFS_WINE_PREFIX32, default
+# build/wine-prefix32.
 wine32_lane() {
   export CFS_WINE_ARCH=win32 CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}
   CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \

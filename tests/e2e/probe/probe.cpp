@@ -696,8 +696,6 @@ bool verbItemRect(char** args) {
     return true;
 }
 
-// --- the table of verbs ----------------------------------------------------
-
 // Context menus are top-level windows of the class "#32768": "menus N"
 // visible ones.
 bool verbMenus(char**) {
@@ -710,12 +708,17 @@ bool verbMenus(char**) {
 
 // The clipboard's text, byte for byte: "clipboard HEX".
 bool verbClipboard(char**) {
-    HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_TEXT) : nullptr;
+    if (!OpenClipboard(nullptr)) {
+        fail("clipboard not opened (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    HANDLE data = GetClipboardData(CF_TEXT);
     const unsigned char* text = static_cast<const unsigned char*>(GlobalLock(data));
     char hex[2 * MAX_TEXT * 8 + 1] = "";
     for (int i = 0; text != nullptr && text[i] != 0 && i < MAX_TEXT * 8; ++i)
         snprintf(hex + 2 * i, 3, "%02x", text[i]);
-    GlobalUnlock(data);
+    if (text != nullptr)
+        GlobalUnlock(data);
     CloseClipboard();
     if (text == nullptr)
         fail("no text on the clipboard");
@@ -723,6 +726,8 @@ bool verbClipboard(char**) {
         out("clipboard %s", hex);
     return text != nullptr;
 }
+
+// --- the table of verbs ----------------------------------------------------
 
 struct Verb {
     const char* name;
