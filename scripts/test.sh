@@ -130,6 +130,12 @@ for entry in "${failed[@]}"; do
   printf '\n--- %s failed; the last lines of %s:\n' "${entry%%	*}" "${entry#*	}"
   tail -n 25 "${entry#*	}"
 done
+# The tests leave the machine as they found it; a stage that replaced the
+# null device would break every program that opens it.
+if [ ! -c /dev/null ]; then
+  printf '\n--- /dev/null is no longer a character device\n'
+  failed+=("/dev/null")
+fi
 total=$((SECONDS - started))
 if [ ${#failed[@]} -gt 0 ]; then
   printf '\n=== FAILED: %d stage(s), listed above (%ds)\n' ${#failed[@]} "$total"
