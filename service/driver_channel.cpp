@@ -86,10 +86,12 @@ bool issueRequest(DriverChannel* channel, uint32_t controlCode, uint8_t* buffer,
 
 SetForwardingResult driverChannelSetForwarding(DriverChannel* channel, ForwardingRequest* request) {
     uint32_t bytesReturned = 0;
-    // The byte count is not looked at: the result code is read whatever the
-    // driver reports.
-    return issueRequest(channel, IOCTL_CF_SET, request->bytes, FORWARDING_REQUEST_SIZE, true,
-                        &bytesReturned)
+    bool answered = issueRequest(channel, IOCTL_CF_SET, request->bytes, FORWARDING_REQUEST_SIZE,
+                                 true, &bytesReturned);
+    // Windows copies back only as many bytes as the driver reports: with
+    // fewer than the result code's, bytes 0-1 still hold the request as sent
+    // (the control byte and a digit), a code no driver sent.
+    return answered && bytesReturned >= RESULT_CODE_OFFSET + RESULT_CODE_SIZE
                ? SET_FORWARDING_COMPLETED
                : SET_FORWARDING_REFUSED;
 }

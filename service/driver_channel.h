@@ -19,9 +19,10 @@ struct DriverChannel {
 enum SetForwardingResult {
     SET_FORWARDING_COMPLETED, // the result code is in the request's bytes 0-1
     // No answer to read: the driver refused the request at once, it was never
-    // issued (no completion event), it ended in failure after pending, or the
-    // wait for it failed and it was cancelled. The user sees "failed" in
-    // every case.
+    // issued (no completion event), it ended in failure after pending, the
+    // wait for it failed and it was cancelled, or it succeeded with fewer
+    // bytes back than the result code's two. The user sees "failed" in every
+    // case.
     SET_FORWARDING_REFUSED,
 };
 

@@ -67,6 +67,7 @@ constexpr unsigned REQUEST_FORWARDED_TO_NUMBER_OFFSET = 27;
 
 // ResultCode: 16 bits, little-endian, in bytes 0-1 of the answered request.
 constexpr unsigned RESULT_CODE_OFFSET = 0;
+constexpr unsigned RESULT_CODE_SIZE = 2;
 constexpr uint16_t RESULT_CODE_SUCCESS = 0x0000;
 constexpr uint16_t RESULT_CODE_TIME_OUT = 0x3303;
 
