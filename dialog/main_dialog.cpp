@@ -32,12 +32,9 @@ static_assert(std::is_trivially_default_constructible_v<Win32Platform> &&
                   std::is_trivially_default_constructible_v<ForwardingSession>,
               "the run state must be constant-initialised");
 
-// A close (the close box, Alt+F4) that came while a request was held:
-// refused then, it ends the dialog once the request's outcome is logged.
-// The system menu's Close is posted, so it waits in the queue and takes the
-// ordinary path after the hold, unless a modal loop the user started during
-// the hold (a drag of the title bar, the menu itself) runs it sooner: then
-// it lands here too.
+// A close (the close box, Alt+F4, the system menu's Close) that came while
+// a request was held: refused then, it ends the dialog once the request's
+// outcome is logged.
 bool closeWhenAnswered;
 // The cut of a number field changes the field, which reports the change.
 bool cuttingField;

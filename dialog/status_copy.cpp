@@ -43,12 +43,31 @@ HGLOBAL linesAsText(HWND list) {
     return memory;
 }
 
-// A clipboard another program holds open, or no memory: a beep says nothing
-// was copied.
+// Another program may hold the clipboard open for a moment: clipboard
+// history, a remote desktop's redirection and clipboard managers open it
+// right after every change. It is tried for about a second, as well-kept
+// libraries do, before the copy is given up.
+constexpr int CLIPBOARD_TRIES = 10;
+constexpr DWORD CLIPBOARD_RETRY_MS = 100;
+
+bool openClipboard(HWND owner) {
+    for (int tries = 1;; ++tries) {
+        if (OpenClipboard(owner)) {
+            return true;
+        }
+        if (tries == CLIPBOARD_TRIES) {
+            return false;
+        }
+        Sleep(CLIPBOARD_RETRY_MS);
+    }
+}
+
+// A clipboard still held after that, or no memory: a beep says nothing was
+// copied.
 void copyLines(HWND list) {
     HGLOBAL text = linesAsText(list);
     bool copied = false;
-    if (text != nullptr && OpenClipboard(list)) {
+    if (text != nullptr && openClipboard(list)) {
         copied = EmptyClipboard() && SetClipboardData(CF_TEXT, text) != nullptr;
         CloseClipboard();
     }

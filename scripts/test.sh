@@ -8,9 +8,10 @@
 # After the packages, three lanes run side by side, each a row of stages one
 # after another: the native builds and the fuzzing (CPU-bound, so at a lower
 # priority: the Wine lanes' scenarios wait on timers and want their turn when
-# one fires), and, once both Windows builds are made, the 64-bit Wine prefix and the
-# 32-bit-only one (each with a prefix and a display of its own; mostly
-# waiting on held requests and timers). Each stage writes a log of its own
+# one fires), and, once both Windows builds are made, three Wine lanes: the
+# i686 program in a 64-bit prefix and in a 32-bit-only one, and the x86_64
+# program in a 64-bit prefix (each with a prefix and a display of its own;
+# mostly waiting on held requests and timers). Each stage writes a log of its own
 # under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
 # its time and verdict, and the last lines of a failed stage's log. The last
 # line is "=== all tests passed (Ns)" or "=== FAILED: N stage(s), listed
@@ -60,6 +61,8 @@ runner_checks() {
     -k '^(dialog_opens_as_the_template_says|long_number_is_asked_for_cut_at_25)$' || return 1
   [ "$(grep -c '^ok ' "$filtered/suite/scenarios.log")" = 2 ] ||
     { echo "run_e2e.sh -k: not the two scenarios of two groups"; return 1; }
+  # A group that holds no request passes alone.
+  CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh startup || return 1
   for wrong in nosuch "startup -k"; do
     code=0
     # shellcheck disable=SC2086 # the words are the arguments
@@ -86,6 +89,16 @@ wine64_lane() {
   stage "wine64: smoke, no driver" bash tests/e2e/smoke.sh
   stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh
   stage "wine64: end-to-end runner" runner_checks
+}
+
+# The x86_64 program, which the release ships for 64-bit Windows: the smoke
+# test and the essentials in a 64-bit prefix of its own (CFS_WINE_PREFIX_X64,
+# default build/wine-prefix-x64), since the wine64 lane resets its driver.
+wine64_x64_lane() {
+  export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
+  export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
+  stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
+  stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
 }
 
 # A 32-bit-only Windows, as the tool's users run it from XP on: the i686
@@ -115,6 +128,8 @@ if stage "packages" bash scripts/setup.sh; then
     wine64_lane &
     lanes+=($!)
     wine32_lane &
+    lanes+=($!)
+    wine64_x64_lane &
     lanes+=($!)
   fi
   wait "${lanes[@]}"

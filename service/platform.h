@@ -71,10 +71,11 @@ struct Platform {
     // them); the user's presses on the dialog (mouse buttons, keys, touch)
     // are dropped, the releases that end a press begun before the wait still
     // reach it, and posted and timer messages stay queued until the wait is
-    // over. Not covered: a modal loop the user starts during the wait (a
-    // drag of the title bar, the system menu, the scroll bar's thumb) runs
+    // over, but for the system menu's commands, which run at once. Not
+    // covered: a modal loop the user starts during the wait (a drag of the
+    // title bar, the system menu and its Move, the scroll bar's thumb) runs
     // the whole queue until it ends, so a tick reaches the core, which
-    // refuses it, and a posted close is carried out.
+    // refuses it.
     IoEnd (*waitForRequest)(void* context, PlatformHandle device, uint32_t* bytesReturned);
     // Cancels the device's pending request and returns only once it has
     // ended, so its buffer may be released. A driver may take its time to

@@ -99,12 +99,15 @@ def poll_waits_then_reports_every_entry_and_ends(s):
     check(len(requests) >= 1 + 7 + 1, f"{len(requests)} requests for 7 entries and 1.1 s of delay")
     check_ticks(requests, "poll")
     check_poll_stopped(s, lines, "poll")
-    # Ctrl+C on the list copies its lines, CR LF between them, adding none.
+    # Ctrl+C on the list copies its lines, CR LF between them, adding none,
+    # also while another program holds the clipboard for half a second.
     s.wait_keyboard_focus()
     s.xdo("click", 1, "key", "ctrl+c")
-    out = s.probe("clipboard", "lines")
-    check_equal((bytes.fromhex(out.one("clipboard")), out.status_lines()),
-                ("\r\n".join(lines).encode(), lines), "clipboard and status after Ctrl+C")
+    out = s.probe("clipboard", "holdclipboard", 500, "sleep", 300, "clipboard", "lines")
+    copied = "\r\n".join(lines).encode()
+    check_equal(([bytes.fromhex(h) for h in out.all("clipboard")], out.status_lines()),
+                ([copied, copied], lines), "clipboard after Ctrl+C, then after one while held, "
+                "and status")
     s.close("cancel")
 
 

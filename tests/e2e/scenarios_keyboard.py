@@ -4,8 +4,8 @@ import os
 import time
 
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FINISHED, FORWARDED_TO,
-                         SERVED, check, check_equal, report_block, run_quietly, scenario,
-                         sets_of, request_bytes)
+                         SERVED, STATUS_LIST, check, check_equal, report_block, run_quietly,
+                         scenario, sets_of, request_bytes)
 
 # From the served user number field on, Tab visits the tab stops in template
 # order, the checked radio button being the group's one stop.
@@ -127,7 +127,15 @@ def enter_and_space_press_the_focused_button_and_the_mouse_clicks(s):
     check_equal(s.lines(), expected, "Space on Check Current Setting")
     key(s, "Tab", "Tab", "Tab", "Tab")
     focus_becomes(s, DEACTIVATE, "focus after four Tabs")
+    # Held 1.5 s, with the pointer resting on the dialog: the wait cursor
+    # shows at once, though the mouse does not move.
+    s.probe("drv-config", "delay", 1500)
+    s.point_at(STATUS_LIST)
+    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before Enter on Deactivate")
     key(s, "Return")
+    held = s.probe("sleep", 300, "cursor", "drv-stats")
+    check_equal((held.one("cursor"), held.stats()["setPendingNow"]), ("wait", 1),
+                "cursor and requests held after Enter on Deactivate, the mouse still")
     expected.append("Deactivation is successful")
     lines_become(s, expected, "Enter on Deactivate")
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x80, "821", "739"),

@@ -94,17 +94,22 @@ def every_way_out_exits_with_code_0(s):
                 "click", ACTIVATE, "drv-config", "delay", 600000, "click", CHECK)
         check_equal(s.lines(), [BANNER, "Activation is successful"], f"status before close {how}")
         s.close(how)
-    # During a held activation Alt+Space opens the system menu, and Alt+F4
-    # closes as the close box does: the program ends with 0 once the answer
-    # is in.
-    s.reset_driver(delay=6000)
+    # During a held activation Alt+Space opens the system menu, whose Move
+    # starts moving at once, and Alt+F4 closes as the close box does: the
+    # program ends with 0 once the answer is in.
+    s.reset_driver(delay=8000)
     s.start()
     s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739")
     s.xdo("mousemove", *s.centres()[ACTIVATE], "click", 1, "sleep", 0.3, "key", "alt+space")
     menus = s.probe("sleep", 300, "menus").one("menus")
-    s.xdo("key", "Escape", "Escape", "alt+F4")
+    s.xdo("key", "m")
+    moving = s.probe("sleep", 300, "movesize", "drv-stats")
+    s.xdo("key", "Escape", "alt+F4")
     held = s.probe("sleep", 300, "drv-stats").stats()
-    check_equal((menus, held["setPendingNow"], s.wait_exit(), s.stats()["setCompleted"]),
-                ("1", 1, 0, 1), "system menu, held after Alt+F4, exit code, requests completed")
+    check_equal((menus, moving.one("movesize"), moving.stats()["setPendingNow"],
+                 held["setPendingNow"], s.wait_exit(), s.stats()["setCompleted"]),
+                ("1", "1", 1, 1, 0, 1),
+                "system menu, moving and held after Move, held after Alt+F4, exit code, "
+                "requests completed")
     check_equal(s.stats()["openHandles"], 0, "driver handles open after the program ended")
 

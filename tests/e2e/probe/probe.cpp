@@ -560,9 +560,12 @@ bool verbAccName(char** args) {
     IAccessible* object = nullptr;
     VARIANT self = {}; // lVal 0: CHILDID_SELF
     BSTR name = nullptr;
+    // __uuidof, not IID_IAccessible: the x86_64 import library resolves that
+    // name to a call stub, whose bytes would be taken for the interface's id.
     if (control == nullptr || FAILED(CoInitialize(nullptr)) ||
         FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
-                                          IID_IAccessible, reinterpret_cast<void**>(&object)))) {
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
         fail("no accessible object for control %s", args[0]);
         return false;
     }
@@ -706,6 +709,37 @@ bool verbMenus(char**) {
     return true;
 }
 
+// Whether the dialog's thread runs a move or size loop: "movesize 0|1".
+bool verbMoveSize(char**) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!needDialog() || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
+        fail("no thread information (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    out("movesize %d", (info.flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
+    return true;
+}
+
+// Another program holding the clipboard for MS, emptied, when Ctrl+C's
+// character reaches the status list (posted, so the dialog copies while the
+// clipboard is held).
+bool verbHoldClipboard(char** args) {
+    DWORD ms = 0;
+    HWND list = needControl(STATUS_LIST_ID);
+    if (!parseMs(args[0], &ms) || list == nullptr)
+        return false;
+    if (!OpenClipboard(nullptr)) {
+        fail("clipboard not opened (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    EmptyClipboard();
+    PostMessageA(list, WM_CHAR, 3, 0);
+    Sleep(ms);
+    CloseClipboard();
+    return true;
+}
+
 // The clipboard's text, byte for byte: "clipboard HEX".
 bool verbClipboard(char**) {
     if (!OpenClipboard(nullptr)) {
@@ -768,6 +802,8 @@ const Verb VERBS[] = {
      "cursor             cursor NAME: arrow, appstarting, wait, ibeam or other"},
     {"menus", 0, verbMenus, "menus              menus N: context menus open"},
     {"clipboard", 0, verbClipboard, "clipboard          clipboard HEX: its text"},
+    {"holdclipboard", 1, verbHoldClipboard, "holdclipboard MS   held, emptied, Ctrl+C posted"},
+    {"movesize", 0, verbMoveSize, "movesize           movesize 1: the dialog's thread moves"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
     {"drv-config", 2, driverConfigure,
