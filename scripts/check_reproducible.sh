@@ -3,8 +3,9 @@
 # build trees of different paths, the second starting after the first has
 # finished, and both programs and the zip must come out byte for byte the
 # same. Also checks that no path of the build machine is in a program and
-# that the zip's checksums match its files. Its time is under Figures in the
-# README.
+# that the zip's checksums match its files. Both builds use this machine's
+# toolchain, so it shows sameness for one Debian release's packages. Its time
+# is under Figures in the README.
 #
 #   CFS_REPRO_DIR  where both builds go (default build/rel-repro), emptied first
 set -euo pipefail

@@ -3,8 +3,9 @@
 # the user's guide (docs/user-guide.txt, plain text, written as it is with
 # Windows line ends), the licence and their checksums, in
 #   dist/call-forwarding-setting-<version>-windows.zip
-# with the version from VERSION. The same sources give the same zip, byte for
-# byte, wherever and whenever they are built (scripts/check_reproducible.sh).
+# with the version from VERSION. With the same toolchain (the same Debian
+# release's packages), the same sources give the same zip, byte for byte,
+# wherever and whenever they are built (scripts/check_reproducible.sh).
 #
 #   CFS_RELEASE_BUILD_PREFIX  build trees <prefix>-i686 and <prefix>-x86_64
 #                             (default build/release), apart from the test

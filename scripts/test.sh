@@ -75,6 +75,17 @@ runner_checks() {
   done
 }
 
+# An unknown release, or no debootstrap: one line, exit 2, nothing made.
+fresh_root_refusals() {
+  local said never=$PWD/build/fresh-root-never-made
+  said=$(FRESH_ROOT_DIR=$never bash scripts/fresh-root.sh nosuch true 2>&1)
+  [ $? = 2 ] && [ "$said" = "fresh-root.sh: unknown release nosuch (bookworm or trixie)" ] ||
+    { echo "$said"; return 1; }
+  said=$(FRESH_ROOT_DIR=$never PATH=/usr/bin:/bin bash scripts/fresh-root.sh 13 true 2>&1)
+  [ $? = 2 ] && [ "$said" = "fresh-root.sh: debootstrap is needed (apt-get install debootstrap)" ] &&
+    [ ! -e "$never" ] || { echo "$said"; return 1; }
+}
+
 native_lane() {
   renice -n 10 -p "$BASHPID" >/dev/null || true
   stage "native: build and test" build_and_test native
@@ -82,6 +93,7 @@ native_lane() {
   stage "coverage floor" bash scripts/coverage.sh
   stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}"
   stage "reproducible release" bash scripts/check_reproducible.sh
+  stage "fresh-root refusals" fresh_root_refusals
 }
 
 wine64_lane() {

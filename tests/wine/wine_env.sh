@@ -19,10 +19,11 @@
 # CFS_WINE_PREFIX (prefix path, default build/wine-prefix, or
 # build/wine-prefix32 for win32), CFS_WINE_VERSION (the Windows version the
 # session's programs see: winxp, vista, win7, win8, win81 or win10; unset,
-# the prefix's own, Windows 7 for Wine 8), CFS_WINE_TIMEOUT (seconds for one
-# ordinary Wine command, default 60), CFS_DRIVER_SERVICE (service name,
-# default capi201), CFS_TEST_DISPLAY (a display to watch the tests on, e.g.
-# a nested Xephyr; by default each run starts an Xvfb of its own).
+# the prefix's own, Windows 7 for Wine 8, Windows 10 for Wine 10),
+# CFS_WINE_TIMEOUT (seconds for one ordinary Wine command, default 60),
+# CFS_DRIVER_SERVICE (service name, default capi201), CFS_TEST_DISPLAY (a
+# display to watch the tests on, e.g. a nested Xephyr; by default each run
+# starts an Xvfb of its own).
 #
 # The tests never use the display in DISPLAY: on a maintainer's desktop
 # xdotool would move the real pointer and type into whatever window has the
