@@ -13,6 +13,7 @@ PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
   python3 procps psmisc
+  git # the release's commit time and its check for a tree that differs from the commit
 )
 
 missing=()
