@@ -5,14 +5,14 @@
 # with their executable checks, the reproducibility check, and the Wine tests
 # of the driver stand-in and of the real program.
 #
-# After the packages, three lanes run side by side, each a row of stages one
+# After the packages, four lanes run side by side, each a row of stages one
 # after another: the native builds and the fuzzing (CPU-bound, so at a lower
 # priority: the Wine lanes' scenarios wait on timers and want their turn when
 # one fires), and, once both Windows builds are made, three Wine lanes: the
 # i686 program in a 64-bit prefix and in a 32-bit-only one, and the x86_64
 # program in a 64-bit prefix (each with a prefix and a display of its own;
-# mostly waiting on held requests and timers). Each stage writes a log of its own
-# under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
+# mostly waiting on held requests and timers). Each stage writes a log of its
+# own under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
 # its time and verdict, and the last lines of a failed stage's log. The last
 # line is "=== all tests passed (Ns)" or "=== FAILED: N stage(s), listed
 # above (Ns)", and the exit code is non-zero on any failure.
