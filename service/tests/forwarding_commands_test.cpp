@@ -93,8 +93,7 @@ TEST_F(Commands, LongNumbersAreSentWholeOrCutAt25) {
 
 TEST_F(Commands, EveryOutcomeLine) {
     numbers("821", "739");
-    // Success with fewer bytes back than the code's two: no code to read,
-    // whatever the buffer holds; two are enough.
+    // Success with under the code's two bytes back: no code, whatever the buffer holds.
     FakeAnswer noCount = completedWith(0x00, 0x00, IO_PENDING);
     noCount.bytesReturned = 0;
     fake.setAnswers.push_back(noCount);

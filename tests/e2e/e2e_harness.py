@@ -240,8 +240,7 @@ class Session:
         The values seen go to wait_flags.txt for the run's summary."""
         if not WAIT_FLAGS_KNOWN:
             return
-        # Both are 32-bit parameters; for a 64-bit program the trace shows the
-        # whole register, whose upper half the call does not set.
+        # 32-bit parameters: a 64-bit program's trace shows whole registers.
         seen = {(name, int(value, 16) & 0xFFFFFFFF)
                 for name, value in WAIT_CALL.findall(log_text)}
         with open(os.path.join(self.out_dir, "wait_flags.txt"), "a") as summary:

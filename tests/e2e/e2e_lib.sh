@@ -3,8 +3,7 @@
 # command. Every wait has a time limit.
 #
 #   e2e_locate                 E2E_APP, E2E_PROBE, E2E_DRIVER_SYS from the build dirs
-#                              (the program of CFS_E2E_PROGRAM, x86 or x64, with a probe
-#                              of its architecture; the driver of CFS_WINE_ARCH's)
+#                              (CFS_E2E_PROGRAM's program, x86 or x64, and CFS_WINE_ARCH's driver)
 #   e2e_driver_ready SYS       the stand-in driver installed afresh, defaults, running
 #   e2e_driver_absent          no driver running
 #   e2e_probe VERB...          runs the probe in the prefix
@@ -23,17 +22,9 @@ e2e_say() { printf '%s: %s\n' "${E2E_NAME:-e2e}" "$*" >&2; }
 e2e_locate() {
   local i686=${CFS_BUILD_I686:-$CFS_REPO_ROOT/build/mingw-i686}
   local x64=${CFS_BUILD_X64:-$CFS_REPO_ROOT/build/mingw-x86_64}
-  # The probe's cursor hook loads its library into the program's process,
-  # so the probe is of the program's architecture.
+  # The probe's cursor hook loads into the program's process: one build for both.
   local program=$i686 preset=mingw-i686
-  case ${CFS_E2E_PROGRAM:-x86}/${CFS_WINE_ARCH:-win64} in
-    x86/*) ;;
-    x64/win64) program=$x64 preset=mingw-x86_64 ;;
-    *)
-      e2e_say "CFS_E2E_PROGRAM is x86 or x64, and x64 needs a 64-bit prefix"
-      return 1
-      ;;
-  esac
+  [ "${CFS_E2E_PROGRAM:-x86}" = x64 ] && program=$x64 preset=mingw-x86_64
   E2E_APP=$program/dialog/CallForwardingSetting.exe
   E2E_PROBE=$program/tests/e2e/probe/probe.exe
   E2E_DRIVER_SYS=$x64/standin/driver/capi201.sys

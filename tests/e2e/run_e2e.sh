@@ -60,12 +60,8 @@ while [ $# -gt 0 ]; do
     *) groups+=("$1"); shift ;;
   esac
 done
-# The whole suite and the essentials hold requests, so their waits must
-# show in the trace; a group or a filter alone may hold none.
-holds_requests=0
-if [ "$essentials" = 1 ] || { [ ${#groups[@]} -eq 0 ] && [ ${#filter[@]} -eq 0 ]; }; then
-  holds_requests=1
-fi
+# The whole suite and the essentials hold requests, so their waits must show.
+holds_requests=$((essentials || (${#groups[@]} == 0 && ${#filter[@]} == 0)))
 if [ "$essentials" = 1 ]; then
   if [ ${#groups[@]} -gt 0 ] || [ ${#filter[@]} -gt 0 ]; then
     usage "essentials takes no other group and no -k"

@@ -127,15 +127,13 @@ def enter_and_space_press_the_focused_button_and_the_mouse_clicks(s):
     check_equal(s.lines(), expected, "Space on Check Current Setting")
     key(s, "Tab", "Tab", "Tab", "Tab")
     focus_becomes(s, DEACTIVATE, "focus after four Tabs")
-    # Held 1.5 s, with the pointer resting on the dialog: the wait cursor
-    # shows at once, though the mouse does not move.
+    # Held 1.5 s: the wait cursor shows at once, though the mouse rests.
     s.probe("drv-config", "delay", 1500)
     s.point_at(STATUS_LIST)
-    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before Enter on Deactivate")
+    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before Enter")
     key(s, "Return")
     held = s.probe("sleep", 300, "cursor", "drv-stats")
-    check_equal((held.one("cursor"), held.stats()["setPendingNow"]), ("wait", 1),
-                "cursor and requests held after Enter on Deactivate, the mouse still")
+    check_equal((held.one("cursor"), held.stats()["setPendingNow"]), ("wait", 1), "held Enter")
     expected.append("Deactivation is successful")
     lines_become(s, expected, "Enter on Deactivate")
     check_equal(sets_of(s.received())[-1].data, request_bytes(0x80, "821", "739"),

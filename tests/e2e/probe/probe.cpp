@@ -560,8 +560,7 @@ bool verbAccName(char** args) {
     IAccessible* object = nullptr;
     VARIANT self = {}; // lVal 0: CHILDID_SELF
     BSTR name = nullptr;
-    // __uuidof, not IID_IAccessible: the x86_64 import library resolves that
-    // name to a call stub, whose bytes would be taken for the interface's id.
+    // Not IID_IAccessible, which the x86_64 import library makes a call stub.
     if (control == nullptr || FAILED(CoInitialize(nullptr)) ||
         FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
                                           __uuidof(IAccessible),
@@ -711,33 +710,22 @@ bool verbMenus(char**) {
 
 // Whether the dialog's thread runs a move or size loop: "movesize 0|1".
 bool verbMoveSize(char**) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    if (!needDialog() || !GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
-        fail("no thread information (error %lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    out("movesize %d", (info.flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
-    return true;
+    GUITHREADINFO info = {sizeof info, 0, {}, {}, {}, {}, {}, {}, {}};
+    bool read = needDialog() && GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+    read ? out("movesize %d", (info.flags & GUI_INMOVESIZE) != 0) : fail("no thread information");
+    return read;
 }
 
-// Another program holding the clipboard for MS, emptied, when Ctrl+C's
-// character reaches the status list (posted, so the dialog copies while the
-// clipboard is held).
+// Another program holding the clipboard for MS, emptied, while Ctrl+C's
+// character is posted to the status list.
 bool verbHoldClipboard(char** args) {
     DWORD ms = 0;
     HWND list = needControl(STATUS_LIST_ID);
-    if (!parseMs(args[0], &ms) || list == nullptr)
-        return false;
-    if (!OpenClipboard(nullptr)) {
-        fail("clipboard not opened (error %lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    EmptyClipboard();
-    PostMessageA(list, WM_CHAR, 3, 0);
-    Sleep(ms);
-    CloseClipboard();
-    return true;
+    bool held = list != nullptr && parseMs(args[0], &ms) && OpenClipboard(nullptr);
+    if (held && EmptyClipboard() && PostMessageA(list, WM_CHAR, 3, 0))
+        Sleep(ms);
+    held ? (void)CloseClipboard() : fail("clipboard not held");
+    return held;
 }
 
 // The clipboard's text, byte for byte: "clipboard HEX".
