@@ -2,10 +2,10 @@
 # Checks that the release is reproducible: scripts/package.sh runs twice, in
 # build trees of different paths, the second starting after the first has
 # finished, and both programs and the zip must come out byte for byte the
-# same. Also checks that no path of the build machine is in a program and
-# that the zip's checksums match its files. Both builds use this machine's
-# toolchain, so it shows sameness for one Debian release's packages. Its time
-# is under Figures in the README.
+# same. Also checks that the scripts are executable, that no path of the build
+# machine is in a program and that the zip's checksums (SHA256SUMS in CR LF lines)
+# match. Both builds use this machine's toolchain, so it shows sameness for one
+# Debian release's packages. Its time is under Figures in the README.
 #
 #   CFS_REPRO_DIR  where both builds go (default build/rel-repro), emptied first
 set -euo pipefail
@@ -20,6 +20,11 @@ fail() {
   echo "check_reproducible: FAILED: $*" >&2
   exit 1
 }
+
+for script in scripts/*.sh; do # as the README runs them; git's mode is what a clone gets
+  mode=$(git ls-files -s "$script" 2>/dev/null | cut -c1-6)
+  [ -x "$script" ] && [ "$mode" != 100644 ] || fail "$script is not executable (git mode ${mode:-unknown})"
+done
 
 # One entry time for both runs: a commit made between them would otherwise
 # change the default and make the zips differ for a reason of no interest.
@@ -55,4 +60,8 @@ cmp "$work/first-dist/$zip" "$work/second-dist/$zip" || fail "$zip differs betwe
 unpacked="$work/unpacked"
 python3 -m zipfile -e "$work/first-dist/$zip" "$unpacked"
 (cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "$zip does not match its SHA256SUMS"
+(cd "$work/first-dist" && sha256sum --quiet -c "$zip.sha256") || fail "$zip does not match its $zip.sha256"
+sums=$unpacked/SHA256SUMS # a line per other file, ending in CR LF: Notepad of XP to 8.1 knows no other end
+[ "$(grep -c '' "$sums")" = 4 ] && [ "$(grep -c $'\r$' "$sums")" = 4 ] && [ -z "$(tail -c 1 "$sums")" ] ||
+  fail "SHA256SUMS does not hold 4 lines ending in CR LF"
 echo "check_reproducible: $zip identical, $(wc -c <"$work/first-dist/$zip") bytes, sha256 $(sha256sum <"$work/first-dist/$zip" | cut -d' ' -f1)"

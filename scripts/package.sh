@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release a Windows user downloads: both programs in release form,
 # the user's guide (docs/user-guide.txt, plain text, written as it is with
-# Windows line ends), the licence and their checksums, in
+# Windows line ends), the licence and their checksums (SHA256SUMS, also with
+# Windows line ends), in
 #   dist/call-forwarding-setting-<version>-windows.zip
 # with the version from VERSION. With the same toolchain (the same Debian
 # release's packages), the same sources give the same zip, byte for byte,
@@ -99,8 +100,10 @@ entries = {
     "x64/CallForwardingSetting.exe": binary(x64),
     "x86/CallForwardingSetting.exe": binary(x86),
 }
+# CR LF as well, for Notepad before Windows 10; sha256sum -c reads such lines
+# (GNU coreutils 9.0 on: Debian 12 has 9.1, Debian 13 9.7).
 entries["SHA256SUMS"] = "".join(
-    "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(entries.items())
+    "%s  %s\r\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in sorted(entries.items())
 ).encode()
 
 # Everything a zip records besides the bytes is fixed: order, time, system,
