@@ -13,9 +13,10 @@
 # program in a 64-bit prefix (each with a prefix and a display of its own;
 # mostly waiting on held requests and timers). Each stage writes a log of its
 # own under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
-# its time and verdict, and the last lines of a failed stage's log. The last
-# line is "=== all tests passed (Ns)" or "=== FAILED: N stage(s), listed
-# above (Ns)", and the exit code is non-zero on any failure.
+# its time and verdict, then for each failed stage what failed and why, as its
+# log says it, and the log's path. The last line is "=== all tests passed
+# (Ns)" or "=== FAILED: N stage(s), listed above (Ns)", and the exit code is
+# non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -153,9 +154,21 @@ while IFS=$'\t' read -r at seconds verdict name log; do
   printf '%-36s %7s %7s  %s\n' "$name" "$at" "$seconds" "$verdict"
   [ "$verdict" = passed ] || failed+=("$name	$log")
 done < <(cat "$logs"/*.result 2>/dev/null | sort -n -k1,1)
+# What a failed stage's log says failed and why: the FAIL lines of the
+# scenarios and checks (with their expected and actual values), GoogleTest's
+# failure messages, errors, crashes and time limits; else its last lines.
+reasons() {
+  local said
+  said=$(awk 'detail > 0 && !/^\[/ && !/^$/ { print "      " substr($0, 1, 300); detail--; next }
+    { detail = 0 }
+    /: Failure$/ { print "    " $0; detail = 8; next }
+    /FAIL|(^|[^-a-z])[Ee]rror([ :,]|$)|ERROR|Unhandled|crash|SUMMARY|floor|timed out|did not|within [0-9.]+ s|^E: |\((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)\)/ &&
+      !seen[$0]++ { print "    " substr($0, 1, 700) }' "$1" | head -n 30)
+  if [ -n "$said" ]; then echo "$said"; else tail -n 15 "$1"; fi
+}
 for entry in "${failed[@]}"; do
-  printf '\n--- %s failed; the last lines of %s:\n' "${entry%%	*}" "${entry#*	}"
-  tail -n 25 "${entry#*	}"
+  printf '\n--- %s failed (the whole log: %s):\n' "${entry%%	*}" "${entry#*	}"
+  reasons "${entry#*	}"
 done
 # The tests leave the machine as they found it; a stage that replaced the
 # null device would break every program that opens it.

@@ -70,6 +70,19 @@ def check_equal(actual, expected, what):
         raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
 
 
+def becomes(read, expected, what, timeout_s=10):
+    """What another process or X input starts happens on the machine's own
+    time: waits until read() gives the expected value, and fails with the
+    last one seen. The deadline is for a fault, never for a slow machine."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        actual = read()
+        if actual == expected or time.monotonic() > deadline:
+            check_equal(actual, expected, f"{what} (within {timeout_s} s)")
+            return actual
+        time.sleep(0.05)
+
+
 class Received:
     """One request as the stand-in driver's device received it."""
 

@@ -2,7 +2,7 @@
 handles left open, the exit code."""
 
 from e2e_harness import (ACTIVATE, BANNER, CHECK, FINISHED, FORWARDED_TO, NEED_SERVED, SERVED,
-                         STATUS_LIST, check, check_equal, report_block, scenario)
+                         STATUS_LIST, Failure, becomes, check, check_equal, report_block, scenario)
 
 LIMIT = 256
 WS_VSCROLL = 0x00200000
@@ -97,22 +97,28 @@ def every_way_out_exits_with_code_0(s):
     # During a held activation Alt+Space opens the system menu, whose Move
     # moves at once, as with no request held (under Wine 10 never), and
     # Alt+F4 closes as the close box does, once the answer is in.
+    def move_started(what):
+        try:
+            return becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 5)
+        except Failure:
+            return "0"
     s.start()
     s.wait_keyboard_focus()
     s.xdo("key", "alt+space", "sleep", 0.3, "key", "m")
-    idle = s.probe("sleep", 300, "movesize").one("movesize")
+    idle = move_started("Move with no request held")
     s.xdo("key", "Escape", "sleep", 0.3, "key", "Escape")  # the move, if any, then the dialog
     s.wait_exit()
-    s.reset_driver(delay=8000)
+    s.reset_driver(delay=10000)
     s.start()
     s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739")
-    s.xdo("mousemove", *s.centres()[ACTIVATE], "click", 1, "sleep", 0.3, "key", "alt+space")
-    menus = s.probe("sleep", 300, "menus").one("menus")
+    s.xdo("mousemove", *s.centres()[ACTIVATE], "click", 1)
+    becomes(lambda: s.stats()["setPendingNow"], 1, "activation held")
+    s.xdo("key", "alt+space")
+    becomes(lambda: s.probe("menus").one("menus"), "1", "system menu during the hold")
     s.xdo("key", "m")
-    moving = s.probe("sleep", 300, "movesize").one("movesize")
+    moving = move_started("Move during the hold") if idle == "1" else idle
     s.xdo("key", "Escape", "alt+F4")
     held = s.probe("sleep", 300, "drv-stats").stats()
-    check_equal((menus, moving, held["setPendingNow"], s.wait_exit(), s.stats()["setCompleted"]),
-                ("1", idle, 1, 0, 1), "menu, Move, held after Alt+F4, exit code, requests")
+    check_equal((moving, held["setPendingNow"], s.wait_exit(20), s.stats()["setCompleted"]),
+                (idle, 1, 0, 1), "Move, held after Alt+F4, exit code, requests")
     check_equal(s.stats()["openHandles"], 0, "driver handles open after the program ended")
-

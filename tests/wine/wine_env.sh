@@ -204,16 +204,43 @@ wine_display_stop() {
 # (services.exe, and winedevice.exe hosting the driver) write to the log
 # wine_session_start [LOG] (default $CFS_WINE_SESSION_LOG or /dev/null), with
 # the driver's DbgPrint lines in it; check it with wine_log_check.
+#
+# Until the service manager answers, only Wine's own processes have run in
+# the session: the stand-in driver starts on demand, later, and the program
+# and the probe log elsewhere. A crash in that time is Wine's, seen now and
+# then on a loaded machine ("Failed to open service manager", then a page
+# fault): the session is started once more, its lines kept in LOG.wine-crash
+# and said in the stage's log. A crash after that may be ours and is left for
+# wine_log_check to fail.
 wine_session_start() {
   : "${WINEPREFIX:?wine_env_setup first}"
-  local log=${1:-${CFS_WINE_SESSION_LOG:-/dev/null}}
-  wine_session_end
-  cfs_timeout 30 "$(wine_server_command)" -p || return 1
-  if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" wine_run cmd /c exit 0 >/dev/null 2>>"$log"; then
-    wine_say "the Wine session did not start; see $log"
-    return 1
-  fi
-  wine_version_apply
+  local log=${1:-${CFS_WINE_SESSION_LOG:-/dev/null}} attempt before
+  for attempt in 1 2; do
+    wine_session_end
+    cfs_timeout 30 "$(wine_server_command)" -p || return 1
+    before=0
+    [ -f "$log" ] && before=$(stat -c %s "$log")
+    if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" wine_run cmd /c exit 0 >/dev/null 2>>"$log"; then
+      wine_say "the Wine session did not start; see $log"
+      return 1
+    fi
+    # Answered (the service installed or not) once the service manager runs.
+    wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1 || true
+    if [ ! -f "$log" ] || ! tail -c +$((before + 1)) "$log" | grep -q -E 'Unhandled|unhandled exception'; then
+      wine_version_apply
+      return
+    fi
+    wine_session_end
+    tail -c +$((before + 1)) "$log" >>"$log.wine-crash"
+    truncate -s "$before" "$log"
+    if [ "$attempt" = 2 ]; then
+      wine_say "Wine's own start-up crashed twice; see $log.wine-crash"
+      return 1
+    fi
+    wine_say "Wine's own start-up crashed, before anything of this project ran; starting" \
+      "the session once more (its lines: $log.wine-crash):"
+    grep -E 'Unhandled|unhandled exception|service manager' "$log.wine-crash" | sed 's/^/    /' >&2
+  done
 }
 
 # The version number that `ver` shows for a Windows version name.

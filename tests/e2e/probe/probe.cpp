@@ -728,25 +728,36 @@ bool verbHoldClipboard(char** args) {
     return held;
 }
 
-// The clipboard's text, byte for byte: "clipboard HEX".
-bool verbClipboard(char**) {
-    if (!OpenClipboard(nullptr)) {
-        fail("clipboard not opened (error %lu)", static_cast<unsigned long>(GetLastError()));
+// The clipboard's text, byte for byte, once it can be opened and holds
+// text within MS (the program may be copying): "clipboard HEX".
+bool verbClipboard(char** args) {
+    DWORD ms = 0;
+    char hex[2 * MAX_TEXT * 8 + 1] = "";
+    DWORD error = 0;
+    if (!parseMs(args[0], &ms))
+        return false;
+    if (pollUntil(ms, [&] {
+            if (!OpenClipboard(nullptr)) {
+                error = GetLastError();
+                return STEP_NOT_YET;
+            }
+            HANDLE data = GetClipboardData(CF_TEXT);
+            const unsigned char* text = static_cast<const unsigned char*>(GlobalLock(data));
+            for (int i = 0; text != nullptr && text[i] != 0 && i < MAX_TEXT * 8; ++i)
+                snprintf(hex + 2 * i, 3, "%02x", text[i]);
+            if (text != nullptr)
+                GlobalUnlock(data);
+            CloseClipboard();
+            error = 0;
+            return text != nullptr ? STEP_DONE : STEP_NOT_YET;
+        }) != POLL_DONE) {
+        error != 0 ? fail("clipboard not opened within %s ms (error %lu)", args[0],
+                          static_cast<unsigned long>(error))
+                   : fail("no text on the clipboard within %s ms", args[0]);
         return false;
     }
-    HANDLE data = GetClipboardData(CF_TEXT);
-    const unsigned char* text = static_cast<const unsigned char*>(GlobalLock(data));
-    char hex[2 * MAX_TEXT * 8 + 1] = "";
-    for (int i = 0; text != nullptr && text[i] != 0 && i < MAX_TEXT * 8; ++i)
-        snprintf(hex + 2 * i, 3, "%02x", text[i]);
-    if (text != nullptr)
-        GlobalUnlock(data);
-    CloseClipboard();
-    if (text == nullptr)
-        fail("no text on the clipboard");
-    else
-        out("clipboard %s", hex);
-    return text != nullptr;
+    out("clipboard %s", hex);
+    return true;
 }
 
 // --- the table of verbs ----------------------------------------------------
@@ -789,7 +800,7 @@ const Verb VERBS[] = {
     {"cursor", 0, verbCursor,
      "cursor             cursor NAME: arrow, appstarting, wait, ibeam or other"},
     {"menus", 0, verbMenus, "menus              menus N: context menus open"},
-    {"clipboard", 0, verbClipboard, "clipboard          clipboard HEX: its text"},
+    {"clipboard", 1, verbClipboard, "clipboard MS       clipboard HEX: its text, once there"},
     {"holdclipboard", 1, verbHoldClipboard, "holdclipboard MS   held, emptied, Ctrl+C posted"},
     {"movesize", 0, verbMoveSize, "movesize           movesize 1: the dialog's thread moves"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
