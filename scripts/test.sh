@@ -101,17 +101,19 @@ wine64_lane() {
   stage "wine64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
   stage "wine64: smoke, no driver" bash tests/e2e/smoke.sh
   stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh
-  stage "wine64: end-to-end runner" runner_checks
 }
 
 # The x86_64 program, which the release ships for 64-bit Windows: the smoke
 # test and the essentials in a 64-bit prefix of its own (CFS_WINE_PREFIX_X64,
 # default build/wine-prefix-x64), since the wine64 lane resets its driver.
+# Then the runner's own checks, here as this lane ends well before the
+# wine64 lane's full suite.
 wine64_x64_lane() {
   export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
   export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
   stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
   stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
+  stage "wine64 x64: end-to-end runner" runner_checks
 }
 
 # A 32-bit-only Windows, as the tool's users run it from XP on: the i686

@@ -161,11 +161,11 @@ def every_outcome_text(s):
     expected.append("Activation is successful")
     check_equal(s.lines(), expected, "status after the requests that ended with an error")
 
-    # A mouse click on Deactivate, held 8 s: the list is repainted meanwhile,
+    # A mouse click on Deactivate, held 6 s: the list is repainted meanwhile,
     # and what another program sends (a click, a condition, a tick, Cancel)
     # is answered at once and never run, nor are the user's clicks and keys.
     at = s.centres()
-    s.probe("drv-config", "delay", 8000)
+    s.probe("drv-config", "delay", 6000)
     received = s.probe("drv-received").received_total()
     s.xdo("mousemove", *at[DEACTIVATE], "click", 1)
     becomes(lambda: s.stats()["setPendingNow"], 1, "Deactivate's request held")
@@ -182,7 +182,7 @@ def every_outcome_text(s):
     expected.append("Deactivation is successful")
     out = s.probe("drv-stats", "cursor", "until", expected[-1], 10000, "sleep", 1000, "lines",
                   "drv-received", "check", NO_REPLY, "check", IMMEDIATELY, "text", SERVED, "focus",
-                  "drv-config", "delay", 5000, wait_s=11)
+                  "drv-config", "delay", 4000, wait_s=11)
     check_equal((out.stats()["setPendingNow"], out.one("cursor"), out.status_lines(),
                  out.received_total(), out.all("check"), out.one("text"), out.one("focus")),
                 (1, "wait", expected, received + 1, [f"{NO_REPLY} 0", f"{IMMEDIATELY} 1"],

@@ -132,8 +132,8 @@ def poll_finished_at_once_arms_no_timer(s):
     requests = interrogations_of(s.received())
     check_equal(len(requests), 2, "requests after one timer message")
     check_interrogations(requests, "555", "timer 42")
-    # A held check, cancelled: while the driver takes 5 s over it, a tick is answered at once.
-    s.probe("drv-config", "pendquery", 1, "drv-config", "canceldelay", 5000)
+    # A held check, cancelled: while the driver takes 4 s over it, a tick is answered at once.
+    s.probe("drv-config", "pendquery", 1, "drv-config", "canceldelay", 4000)
     s.xdo("mousemove", *s.centres()[CHECK], "click", 1)
     becomes(lambda: s.stats()["queriesHeldNow"], 1, "checks held")
     out = s.probe("timer", 1, "drv-stats")

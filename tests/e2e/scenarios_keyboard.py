@@ -114,9 +114,9 @@ def enter_and_space_press_the_focused_button_and_the_mouse_clicks(s):
     check_equal(s.lines(), expected, "Space on Check Current Setting")
     key(s, "Tab", "Tab", "Tab", "Tab")
     focus_becomes(s, DEACTIVATE, "focus after four Tabs")
-    # Held 4 s: the wait cursor shows while the request is held, though the
+    # Held 3 s: the wait cursor shows while the request is held, though the
     # mouse rests (without a move, a cursor set only by WM_SETCURSOR would not).
-    s.probe("drv-config", "delay", 4000)
+    s.probe("drv-config", "delay", 3000)
     s.point_at(STATUS_LIST)
     becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before Enter")
     key(s, "Return")

@@ -99,7 +99,7 @@ def every_way_out_exits_with_code_0(s):
     # Alt+F4 closes as the close box does, once the answer is in.
     def move_started(what):
         try:
-            return becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 5)
+            return becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 3)
         except Failure:
             return "0"
     s.start()
@@ -108,7 +108,7 @@ def every_way_out_exits_with_code_0(s):
     idle = move_started("Move with no request held")
     s.xdo("key", "Escape", "sleep", 0.3, "key", "Escape")  # the move, if any, then the dialog
     s.wait_exit()
-    s.reset_driver(delay=10000)
+    s.reset_driver(delay=8000)
     s.start()
     s.probe("set", SERVED, "821", "set", FORWARDED_TO, "739")
     s.xdo("mousemove", *s.centres()[ACTIVATE], "click", 1)
