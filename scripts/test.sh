@@ -53,8 +53,9 @@ windows_build() { # PRESET
 
 # The runner checks its arguments before it changes anything: a filter across
 # the groups runs exactly the two scenarios named, from two groups; then a
-# mistyped group and a -k without a pattern are refused as usage errors (2),
-# with no Wine prefix made and the filtered run's logs still in place.
+# mistyped group, a -k without a pattern and an --except of no group are
+# refused as usage errors (2), with no Wine prefix made and the filtered
+# run's logs still in place.
 runner_checks() {
   local unmade=$PWD/build/wine-prefix-never-made filtered=$PWD/build/e2e-filter code
   rm -rf "$unmade"
@@ -64,7 +65,7 @@ runner_checks() {
     { echo "run_e2e.sh -k: not the two scenarios of two groups"; return 1; }
   # A group that holds no request passes alone.
   CFS_E2E_OUT=$filtered bash tests/e2e/run_e2e.sh startup || return 1
-  for wrong in nosuch "startup -k"; do
+  for wrong in nosuch "startup -k" "--except nosuch"; do
     code=0
     # shellcheck disable=SC2086 # the words are the arguments
     CFS_E2E_OUT=$filtered CFS_WINE_PREFIX=$unmade bash tests/e2e/run_e2e.sh $wrong || code=$?
@@ -100,19 +101,22 @@ native_lane() {
 wine64_lane() {
   stage "wine64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
   stage "wine64: smoke, no driver" bash tests/e2e/smoke.sh
-  stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh
+  stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh --except keyboard
 }
 
 # The x86_64 program, which the release ships for 64-bit Windows: the smoke
 # test and the essentials in a 64-bit prefix of its own (CFS_WINE_PREFIX_X64,
 # default build/wine-prefix-x64), since the wine64 lane resets its driver.
-# Then the runner's own checks, here as this lane ends well before the
-# wine64 lane's full suite.
+# Then, since this lane would end long before the wine64 lane's suite, the
+# suite's keyboard group with the i686 program, as that lane would run it,
+# and the runner's own checks.
 wine64_x64_lane() {
   export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
   export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
   stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
   stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
+  CFS_E2E_PROGRAM=x86 CFS_E2E_OUT=$CFS_E2E_OUT-keyboard \
+    stage "wine64 x64: keyboard, i686 program" bash tests/e2e/run_e2e.sh keyboard
   stage "wine64 x64: end-to-end runner" runner_checks
 }
 

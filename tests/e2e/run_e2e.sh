@@ -6,6 +6,8 @@
 # build both presets first. CFS_E2E_PROGRAM=x64 runs the x86_64 program.
 #
 #   run_e2e.sh [GROUP ...] [-k REGEX]     e.g. run_e2e.sh interrogation -k ticks
+#   run_e2e.sh --except GROUP ...         every group but those (the test command
+#                                         runs the rest in another lane, beside)
 #   run_e2e.sh essentials                 the scenarios of E2E_ESSENTIALS below
 #
 # The Wine configuration comes from the harness's variables (CFS_WINE_ARCH,
@@ -37,7 +39,7 @@ E2E_ESSENTIALS=(
 
 usage() {
   e2e_say "$1"
-  e2e_say "usage: run_e2e.sh [GROUP ...] [-k REGEX] | run_e2e.sh essentials"
+  e2e_say "usage: run_e2e.sh [GROUP ...] [-k REGEX] | --except GROUP ... | essentials"
   exit 2
 }
 
@@ -47,12 +49,18 @@ usage() {
 # mistyped one leaves the last run's logs as they were.
 groups=()
 filter=()
+except=()
 essentials=0
 while [ $# -gt 0 ]; do
   case $1 in
     -k)
       [ $# -ge 2 ] && [ -n "$2" ] || usage "-k needs a pattern"
       filter=(-k "$2")
+      shift 2
+      ;;
+    --except)
+      [ $# -ge 2 ] && [ -f "$here/scenarios_$2.py" ] || usage "--except needs a group"
+      except+=("$2")
       shift 2
       ;;
     -*) usage "unknown option $1" ;;
@@ -73,8 +81,12 @@ if [ "$essentials" = 1 ]; then
   done
   filter=(-k "^($(IFS='|'; echo "${names[*]}"))\$")
 fi
-if [ ${#groups[@]} -eq 0 ]; then # every group file: no list to keep
-  for file in "$here"/scenarios_*.py; do name=${file##*/scenarios_}; groups+=("${name%.py}"); done
+if [ ${#groups[@]} -eq 0 ]; then # every group file but the excepted: no list to keep
+  for file in "$here"/scenarios_*.py; do
+    name=${file##*/scenarios_} && [[ " ${except[*]} " == *" ${name%.py} "* ]] || groups+=("${name%.py}")
+  done
+elif [ ${#except[@]} -gt 0 ]; then
+  usage "--except goes with no named group"
 fi
 for group in "${groups[@]}"; do
   [ -f "$here/scenarios_$group.py" ] || usage "no group $group (scenarios_$group.py)"
