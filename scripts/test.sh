@@ -5,13 +5,14 @@
 # with their executable checks, the reproducibility check, and the Wine tests
 # of the driver stand-in and of the real program.
 #
-# After the packages, four lanes run side by side, each a row of stages one
-# after another: the native builds and the fuzzing (CPU-bound, so at a lower
-# priority: the Wine lanes' scenarios wait on timers and want their turn when
-# one fires), and, once both Windows builds are made, three Wine lanes: the
-# i686 program in a 64-bit prefix and in a 32-bit-only one, and the x86_64
-# program in a 64-bit prefix (each with a prefix and a display of its own;
-# mostly waiting on held requests and timers). Each stage writes a log of its
+# After the packages, five lanes run side by side, each a row of stages one
+# after another: the native builds, with the fuzzing beside them (CPU-bound,
+# so at a lower priority: the Wine lanes' scenarios wait on timers and want
+# their turn when one fires), and, once both Windows builds are made, four
+# Wine lanes: the i686 program in a 64-bit prefix, in a 32-bit-only one as
+# Windows 7 and in another as Windows XP, and the x86_64 program in a 64-bit
+# prefix (each with a prefix and a display of its own; mostly waiting on held
+# requests and timers, so more of them end sooner). Each stage writes a log of its
 # own under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
 # its time and verdict, then for each failed stage what failed and why, as its
 # log says it, and the log's path. The last line is "=== all tests passed
@@ -88,14 +89,16 @@ fresh_root_refusals() {
     [ ! -e "$never" ] || { echo "$said"; return 1; }
 }
 
+# The fuzzers run for a fixed time whatever else runs, so beside the builds.
 native_lane() {
   renice -n 10 -p "$BASHPID" >/dev/null || true
+  stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}" &
   stage "native: build and test" build_and_test native
   stage "asan: build and test" build_and_test asan
   stage "coverage floor" bash scripts/coverage.sh
-  stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}"
   stage "reproducible release" bash scripts/check_reproducible.sh
   stage "fresh-root refusals" fresh_root_refusals
+  wait
 }
 
 wine64_lane() {
@@ -108,8 +111,7 @@ wine64_lane() {
 # test and the essentials in a 64-bit prefix of its own (CFS_WINE_PREFIX_X64,
 # default build/wine-prefix-x64), since the wine64 lane resets its driver.
 # Then, since this lane would end long before the wine64 lane's suite, the
-# suite's keyboard group with the i686 program, as that lane would run it,
-# and the runner's own checks.
+# suite's keyboard group with the i686 program, as that lane would run it.
 wine64_x64_lane() {
   export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
   export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
@@ -117,26 +119,24 @@ wine64_x64_lane() {
   stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
   CFS_E2E_PROGRAM=x86 CFS_E2E_OUT=$CFS_E2E_OUT-keyboard \
     stage "wine64 x64: keyboard, i686 program" bash tests/e2e/run_e2e.sh keyboard
-  stage "wine64 x64: end-to-end runner" runner_checks
 }
 
-# A 32-bit-only Windows, as the tool's users run it from XP on: the i686
-# driver, then the smoke test and the essential scenarios as Windows 7 and as
-# Windows XP (the 64-bit lane runs as Wine's default: Windows 7 for Wine 8,
-# Windows 10 for Wine 10). A prefix of its own: CFS_WINE_PREFIX32, default
-# build/wine-prefix32.
-wine32_lane() {
-  export CFS_WINE_ARCH=win32 CFS_WINE_PREFIX=${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}
-  CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
+# A 32-bit-only Windows, as the tool's users run it from XP on, with the i686
+# driver: the smoke test and the essential scenarios as VERSION (the 64-bit
+# lanes run as Wine's default: Windows 7 for Wine 8, Windows 10 for Wine 10),
+# in a prefix of its own, PREFIX. As Windows 7 (CFS_WINE_PREFIX32, default
+# build/wine-prefix32) the driver tests come first, as Windows XP
+# (CFS_WINE_PREFIX32_XP, default build/wine-prefix32-xp) the runner's own
+# checks last: two lanes side by side, for time.
+wine32_lane() { # VERSION PREFIX
+  export CFS_WINE_ARCH=win32 CFS_WINE_PREFIX=$2
+  local out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$1
+  [ "$1" = win7 ] && CFS_DRIVER_TESTS_OUT="${CFS_DRIVER_TESTS_OUT:-$PWD/build/driver-tests}-win32" \
     stage "wine32: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
-  local version out
-  for version in win7 winxp; do
-    out=${CFS_E2E_OUT:-$PWD/build/e2e}-win32-$version
-    CFS_WINE_VERSION=$version CFS_E2E_OUT=$out \
-      stage "wine32 as $version: smoke" bash tests/e2e/smoke.sh
-    CFS_WINE_VERSION=$version CFS_E2E_OUT=$out \
-      stage "wine32 as $version: essentials" bash tests/e2e/run_e2e.sh essentials
-  done
+  export CFS_WINE_VERSION=$1
+  CFS_E2E_OUT=$out stage "wine32 as $1: smoke" bash tests/e2e/smoke.sh
+  CFS_E2E_OUT=$out stage "wine32 as $1: essentials" bash tests/e2e/run_e2e.sh essentials
+  [ "$1" = win7 ] || stage "wine32 as $1: end-to-end runner" runner_checks
 }
 
 if stage "packages" bash scripts/setup.sh; then
@@ -146,7 +146,9 @@ if stage "packages" bash scripts/setup.sh; then
     stage "Windows builds: mingw-x86_64" windows_build mingw-x86_64; then
     wine64_lane &
     lanes+=($!)
-    wine32_lane &
+    wine32_lane win7 "${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}" &
+    lanes+=($!)
+    wine32_lane winxp "${CFS_WINE_PREFIX32_XP:-$PWD/build/wine-prefix32-xp}" &
     lanes+=($!)
     wine64_x64_lane &
     lanes+=($!)
