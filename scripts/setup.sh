@@ -5,16 +5,22 @@
 # and the i386 architecture available to dpkg (32-bit Wine needs it). Runs
 # apt-get as root, through sudo when not root; with neither, it says in one
 # line what to run as root and fails.
+#
+#   scripts/setup.sh [windows]   everything, or only what the Windows builds and
+#                                the Wine tests need (the test command installs
+#                                those first, to start them sooner)
 set -euo pipefail
 
 PACKAGES=(
-  cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev gcovr
+  cmake ninja-build
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
   python3 procps psmisc
   git # the release's commit time and its check for a tree that differs from the commit
 )
+if [ "${1:-}" != windows ]; then
+  PACKAGES+=(g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev gcovr)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -102,7 +102,6 @@ native_lane() {
 }
 
 wine64_lane() {
-  stage "wine64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
   stage "wine64: smoke, no driver" bash tests/e2e/smoke.sh
   stage "wine64: end-to-end suite" bash tests/e2e/run_e2e.sh --except keyboard
 }
@@ -110,11 +109,13 @@ wine64_lane() {
 # The x86_64 program, which the release ships for 64-bit Windows: the smoke
 # test and the essentials in a 64-bit prefix of its own (CFS_WINE_PREFIX_X64,
 # default build/wine-prefix-x64), since the wine64 lane resets its driver.
-# Then, since this lane would end long before the wine64 lane's suite, the
-# suite's keyboard group with the i686 program, as that lane would run it.
+# Since this lane would end long before the wine64 lane's suite, it also runs
+# the 64-bit driver's tests first, and the suite's keyboard group with the
+# i686 program last, as that lane would run it.
 wine64_x64_lane() {
   export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
   export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
+  stage "wine64 x64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
   stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
   stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
   CFS_E2E_PROGRAM=x86 CFS_E2E_OUT=$CFS_E2E_OUT-keyboard \
@@ -139,8 +140,10 @@ wine32_lane() { # VERSION PREFIX
   [ "$1" = win7 ] || stage "wine32 as $1: end-to-end runner" runner_checks
 }
 
-if stage "packages" bash scripts/setup.sh; then
-  native_lane &
+# The packages of the Windows builds and Wine first, as the Wine lanes take
+# longest; the native ones while those lanes run.
+if stage "packages: Windows and Wine" bash scripts/setup.sh windows; then
+  { stage "packages: native" bash scripts/setup.sh && native_lane; } &
   lanes=($!)
   if stage "Windows builds: mingw-i686" windows_build mingw-i686 &&
     stage "Windows builds: mingw-x86_64" windows_build mingw-x86_64; then
