@@ -13,6 +13,7 @@ names the scenario and prints the status lines it last read.
 import importlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -42,7 +43,19 @@ IOCTL_CF_INTERROGATE = 0x80012118
 # argument: the wake mask, or the filter with the flags in its high word.
 WAIT_FLAGS_KNOWN = int(os.environ.get("E2E_WAIT_FLAGS_KNOWN", "0"), 16)
 WAIT_CALL = re.compile(r"Call user32\.(MsgWaitForMultipleObjects|PeekMessageA)\("
-                       r"(?:[0-9a-f]+,){4}([0-9a-f]+)\)")
+                       r"(?:[0-9a-f]+,){4}([0-9a-f]+)\) ret=([0-9a-f]+)")
+
+
+def image_range(path):
+    """The addresses of a program's image at its preferred base, where Wine
+    loads it: a traced call returning elsewhere is one of Wine's own DLLs'
+    (Wine 10's ask QS_ALLINPUT with the flags of Windows 10)."""
+    with open(path, "rb") as image:
+        head = image.read(1024)
+    optional = struct.unpack_from("<I", head, 0x3C)[0] + 24
+    wide = struct.unpack_from("<H", head, optional)[0] == 0x20B  # PE32+
+    base = struct.unpack_from("<Q" if wide else "<I", head, optional + (24 if wide else 28))[0]
+    return base, base + struct.unpack_from("<I", head, optional + 56)[0]
 
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
@@ -254,8 +267,9 @@ class Session:
         if not WAIT_FLAGS_KNOWN:
             return
         # 32-bit parameters: a 64-bit program's trace shows whole registers.
+        low, high = image_range(self.app_path)
         seen = {(name, int(value, 16) & 0xFFFFFFFF)
-                for name, value in WAIT_CALL.findall(log_text)}
+                for name, value, back in WAIT_CALL.findall(log_text) if low <= int(back, 16) < high}
         with open(os.path.join(self.out_dir, "wait_flags.txt"), "a") as summary:
             summary.writelines(f"{name} {value:#010x}\n" for name, value in sorted(seen))
         unknown = [f"{name} {value:#010x}" for name, value in sorted(seen)
