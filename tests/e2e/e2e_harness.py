@@ -215,6 +215,9 @@ class Session:
     def stats(self):
         return self.probe("drv-stats").stats()
 
+    def cursor(self):
+        return self.probe("cursor").one("cursor")
+
     # --- the program -----------------------------------------------------
 
     def start(self):

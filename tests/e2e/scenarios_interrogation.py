@@ -66,7 +66,7 @@ def poll_waits_then_reports_every_entry_and_ends(s):
     check_equal(len(blocks), 7 * 5, "report lines expected")
     s.start()
     s.point_at(STATUS_LIST)
-    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before the check", 3)
+    becomes(s.cursor, "arrow", "cursor before the check", 3)
     out = s.probe("set", SERVED, "821", "click", CHECK, "count", "cursor")
     # The network has not answered yet: nothing is logged, the poll goes on,
     # and the cursor is all the user has to see that it does.
@@ -75,7 +75,7 @@ def poll_waits_then_reports_every_entry_and_ends(s):
     s.probe("until", FINISHED, 15000, wait_s=15)
     lines = [BANNER] + blocks + [FINISHED]
     check_equal(s.lines(), lines, "status after the poll")
-    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor after the poll ended", 3)
+    becomes(s.cursor, "arrow", "cursor after the poll ended", 3)
     # The failed call that ends an interrogation leaves one line for a
     # debugger: no more entries (259).
     check_equal(s.debug_output(),

@@ -118,7 +118,7 @@ def enter_and_space_press_the_focused_button_and_the_mouse_clicks(s):
     # mouse rests (without a move, a cursor set only by WM_SETCURSOR would not).
     s.probe("drv-config", "delay", 3000)
     s.point_at(STATUS_LIST)
-    becomes(lambda: s.probe("cursor").one("cursor"), "arrow", "cursor before Enter")
+    becomes(s.cursor, "arrow", "cursor before Enter")
     key(s, "Return")
     def cursor_and_held():
         out = s.probe("drv-stats", "cursor")
