@@ -52,5 +52,9 @@ if ! $has_i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
+# A mirror caught mid-sync fails one list (a size or hash mismatch) while the
+# others are fresh: the install below still finds every package in those, and
+# fails with apt's own words when one is not there.
+$SUDO apt-get update -q ||
+  echo "setup: apt-get update could not fetch every package list (above); installing from those it has"
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
