@@ -60,6 +60,19 @@ def image_range(path):
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
 
+# What Wine's loader says when it ends a new process before any of its code
+# runs (the page of the shared user data is taken): Wine's own failure, after
+# which the process is started once more (as wine_run does in wine_env.sh).
+WINE_LOADER_FAILED = "failed to map the shared user data"
+
+
+def once_more(what, text):
+    """Whether Wine's loader failed to start what, which then starts again."""
+    failed = WINE_LOADER_FAILED in text
+    if failed:
+        print(f"note  Wine's loader did not start the {what} ({WINE_LOADER_FAILED}); once more", flush=True)
+    return failed
+
 
 class Failure(Exception):
     pass
@@ -168,6 +181,21 @@ class Session:
         """Runs the probe with the given verbs. wait_s: the longest of the
         waits among the verbs, added to the run's own timeout."""
         command = ["wine", self.probe_path] + [str(a) for a in args]
+        done = self.run_probe(command, args, wait_s)
+        if done.returncode != 0 and once_more("probe", done.stderr):
+            done = self.run_probe(command, args, wait_s)
+        lines = done.stdout.splitlines()
+        output = Output(lines)
+        statuses = output.status_lines()
+        if statuses:
+            self.last_lines = statuses
+        if done.returncode != 0:
+            errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
+            raise Failure(f"probe {' '.join(map(str, args))} failed ({done.returncode}): "
+                          f"{' | '.join(errors)} {done.stderr.strip()[-300:]}")
+        return output
+
+    def run_probe(self, command, args, wait_s):
         # Output goes through files, not pipes: Wine's helper processes
         # started on the way may inherit a pipe and keep it open for ever.
         with tempfile.TemporaryFile("w+") as stdout, tempfile.TemporaryFile("w+") as stderr:
@@ -181,17 +209,7 @@ class Session:
                 raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
             stdout.seek(0)
             stderr.seek(0)
-            done = subprocess.CompletedProcess(command, returncode, stdout.read(), stderr.read())
-        lines = done.stdout.splitlines()
-        output = Output(lines)
-        statuses = output.status_lines()
-        if statuses:
-            self.last_lines = statuses
-        if done.returncode != 0:
-            errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
-            raise Failure(f"probe {' '.join(map(str, args))} failed ({done.returncode}): "
-                          f"{' | '.join(errors)} {done.stderr.strip()[-300:]}")
-        return output
+            return subprocess.CompletedProcess(command, returncode, stdout.read(), stderr.read())
 
     def lines(self):
         return self.probe("lines").status_lines()
@@ -220,7 +238,7 @@ class Session:
 
     # --- the program -----------------------------------------------------
 
-    def start(self):
+    def start(self, attempt=1):
         """Starts the program and waits for its dialog to be ready."""
         check(self.app is None, "program already running")
         self.started_apps += 1
@@ -234,7 +252,17 @@ class Session:
         self.app = subprocess.Popen(["wine", self.app_path], stdout=self.app_log,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                     env=environment)
-        self.probe("wait", 20000, wait_s=20)
+        try:
+            self.probe("wait", 20000, wait_s=20)
+        except Failure:
+            if attempt > 1 or self.app.poll() is None:
+                raise
+            self.app_log.close()
+            with open(self.app_log.name, errors="replace") as log:
+                if not once_more("program", log.read()):
+                    raise
+            self.app = None
+            self.start(attempt=2)
 
     def debug_output(self):
         """The lines the running program wrote with OutputDebugStringA, as

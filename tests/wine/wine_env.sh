@@ -68,15 +68,36 @@ wine_server_command() {
   fi
 }
 
-# Runs a Windows program in the prefix with the ordinary time limit.
+# Wine's loader now and then cannot lay out a new process (the page of the
+# shared user data is taken) and ends it before any of its code runs. That is
+# Wine's own failure, not one of the program it was to start.
+WINE_LOADER_FAILED="failed to map the shared user data" # also in e2e_harness.py
+# wine_run says so on the standard error this file was sourced with (the
+# stage's log), which a call's own 2>/dev/null does not hide.
+exec {wine_notes}>&2
+
+# Runs a Windows program in the prefix with the ordinary time limit; started
+# once more, and said so, when Wine's loader failed to start it. Its output
+# is held until the start is known to count.
 # wine_run [--timeout SECONDS] PROGRAM ARGS...
 wine_run() {
-  local seconds=$CFS_WINE_TIMEOUT
+  local seconds=$CFS_WINE_TIMEOUT out err code attempt
   if [ "${1:-}" = "--timeout" ]; then
     seconds=$2
     shift 2
   fi
-  cfs_timeout "$seconds" "$(wine_command)" "$@"
+  out=$(mktemp) err=$(mktemp) || return 1
+  for attempt in 1 2; do
+    code=0
+    cfs_timeout "$seconds" "$(wine_command)" "$@" >"$out" 2>"$err" {wine_notes}>&- || code=$?
+    if [ "$code" = 0 ] || [ "$attempt" = 2 ] || ! grep -q "$WINE_LOADER_FAILED" "$err"; then break; fi
+    wine_say "Wine's loader did not start $1 ($(grep -m 1 "$WINE_LOADER_FAILED" "$err"));" \
+      "once more" 2>&"$wine_notes"
+  done
+  cat "$out"
+  cat "$err" >&2
+  rm -f "$out" "$err"
+  return "$code"
 }
 
 # The driver's build for the prefix's architecture: mingw-x86_64 for win64,
@@ -209,9 +230,11 @@ wine_display_stop() {
 # the session: the stand-in driver starts on demand, later, and the program
 # and the probe log elsewhere. A crash in that time is Wine's, seen now and
 # then on a loaded machine ("Failed to open service manager", then a page
-# fault): the session is started once more, its lines kept in LOG.wine-crash
-# and said in the stage's log. A crash after that may be ours and is left for
-# wine_log_check to fail.
+# fault), as is its loader's failure to start one of them: the session is
+# started once more, its lines kept in LOG.wine-crash and said in the stage's
+# log. A crash after that may be ours and is left for wine_log_check to fail.
+# The first process is started without wine_run, as the services it starts
+# keep writing to its standard error: the session's log.
 wine_session_start() {
   : "${WINEPREFIX:?wine_env_setup first}"
   local log=${1:-${CFS_WINE_SESSION_LOG:-/dev/null}} attempt before
@@ -220,13 +243,16 @@ wine_session_start() {
     cfs_timeout 30 "$(wine_server_command)" -p || return 1
     before=0
     [ -f "$log" ] && before=$(stat -c %s "$log")
-    if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" wine_run cmd /c exit 0 >/dev/null 2>>"$log"; then
+    if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" cfs_timeout "$CFS_WINE_TIMEOUT" "$(wine_command)" \
+      cmd /c exit 0 >/dev/null 2>>"$log" &&
+      ! tail -c +$((before + 1)) "$log" | grep -q "$WINE_LOADER_FAILED"; then
       wine_say "the Wine session did not start; see $log"
       return 1
     fi
     # Answered (the service installed or not) once the service manager runs.
     wine_run sc query "$CFS_DRIVER_SERVICE" >/dev/null 2>&1 || true
-    if [ ! -f "$log" ] || ! tail -c +$((before + 1)) "$log" | grep -q -E 'Unhandled|unhandled exception'; then
+    if [ ! -f "$log" ] || ! tail -c +$((before + 1)) "$log" |
+      grep -q -E "Unhandled|unhandled exception|$WINE_LOADER_FAILED"; then
       wine_version_apply
       return
     fi
@@ -234,12 +260,13 @@ wine_session_start() {
     tail -c +$((before + 1)) "$log" >>"$log.wine-crash"
     truncate -s "$before" "$log"
     if [ "$attempt" = 2 ]; then
-      wine_say "Wine's own start-up crashed twice; see $log.wine-crash"
+      wine_say "Wine's own start-up failed twice; see $log.wine-crash"
       return 1
     fi
-    wine_say "Wine's own start-up crashed, before anything of this project ran; starting" \
+    wine_say "Wine's own start-up failed, before anything of this project ran; starting" \
       "the session once more (its lines: $log.wine-crash):"
-    grep -E 'Unhandled|unhandled exception|service manager' "$log.wine-crash" | sed 's/^/    /' >&2
+    grep -E "Unhandled|unhandled exception|service manager|$WINE_LOADER_FAILED" "$log.wine-crash" |
+      sed 's/^/    /' >&2
   done
 }
 

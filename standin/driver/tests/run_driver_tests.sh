@@ -76,7 +76,7 @@ grep -q 'capi201: loaded; delay 100 ms, time-out 300 ms, 2 unreachable, 1 forwar
 run_checks() {
   local name=$1 exe=$2 log=$LOGS/$1.log
   say "checks with the $name test program"
-  cfs_timeout "$PROGRAM_TIMEOUT" "$(wine_command)" "$exe" >"$log" 2>&1
+  wine_run --timeout "$PROGRAM_TIMEOUT" "$exe" >"$log" 2>&1
   local code=$?
   grep '^FAIL' "$log"
   tail -n 1 "$log"
