@@ -42,20 +42,16 @@ IOCTL_CF_INTERROGATE = 0x80012118
 # from 8 on), when run_e2e.sh has the waits traced; and a traced call's last
 # argument: the wake mask, or the filter with the flags in its high word.
 WAIT_FLAGS_KNOWN = int(os.environ.get("E2E_WAIT_FLAGS_KNOWN", "0"), 16)
-WAIT_CALL = re.compile(r"Call user32\.(MsgWaitForMultipleObjects|PeekMessageA)\("
-                       r"(?:[0-9a-f]+,){4}([0-9a-f]+)\) ret=([0-9a-f]+)")
+WAIT_CALL = re.compile(r"^([0-9a-f]+):Call user32\.(MsgWaitForMultipleObjects|PeekMessageA)\("
+                       r"(?:[0-9a-f]+,){4}([0-9a-f]+)\) ret=([0-9a-f]+)", re.MULTILINE)
 
 
-def image_range(path):
-    """The addresses of a program's image at its preferred base, where Wine
-    loads it: a traced call returning elsewhere is one of Wine's own DLLs'
-    (Wine 10's ask QS_ALLINPUT with the flags of Windows 10)."""
+def image_size(path):
+    """The size of a program's image once loaded (SizeOfImage)."""
     with open(path, "rb") as image:
         head = image.read(1024)
     optional = struct.unpack_from("<I", head, 0x3C)[0] + 24
-    wide = struct.unpack_from("<H", head, optional)[0] == 0x20B  # PE32+
-    base = struct.unpack_from("<Q" if wide else "<I", head, optional + (24 if wide else 28))[0]
-    return base, base + struct.unpack_from("<I", head, optional + 56)[0]
+    return struct.unpack_from("<I", head, optional + 56)[0]
 
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
@@ -253,7 +249,7 @@ class Session:
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                     env=environment)
         try:
-            self.probe("wait", 20000, wait_s=20)
+            self.thread = self.probe("wait", 20000, "thread", wait_s=20).one("thread").split()
         except Failure:
             if attempt > 1 or self.app.poll() is None:
                 raise
@@ -297,10 +293,15 @@ class Session:
         The values seen go to wait_flags.txt for the run's summary."""
         if not WAIT_FLAGS_KNOWN:
             return
+        # Only the calls of the dialog's thread that return into the program
+        # where it is loaded: on Wine 10, Wine's DLLs ask QS_ALLINPUT with the
+        # flags of Windows 10, and a process of Wine's started from the
+        # program's traces into the same log from an image at the same base.
         # 32-bit parameters: a 64-bit program's trace shows whole registers.
-        low, high = image_range(self.app_path)
-        seen = {(name, int(value, 16) & 0xFFFFFFFF)
-                for name, value, back in WAIT_CALL.findall(log_text) if low <= int(back, 16) < high}
+        thread, low = (int(field, 16) for field in self.thread)
+        high = low + image_size(self.app_path)
+        seen = {(name, int(value, 16) & 0xFFFFFFFF) for tid, name, value, back in WAIT_CALL.findall(log_text)
+                if int(tid, 16) == thread and low <= int(back, 16) < high}
         with open(os.path.join(self.out_dir, "wait_flags.txt"), "a") as summary:
             summary.writelines(f"{name} {value:#010x}\n" for name, value in sorted(seen))
         unknown = [f"{name} {value:#010x}" for name, value in sorted(seen)

@@ -716,6 +716,17 @@ bool verbMoveSize(char**) {
     return read;
 }
 
+// The dialog's thread, as Wine's traces name it, and where its program is
+// loaded: what tells the program's own traced calls from other processes'
+// and from Wine's DLLs'.
+bool verbThread(char**) {
+    if (!needDialog())
+        return false;
+    out("thread %04lx %p", GetWindowThreadProcessId(dialog, nullptr),
+        reinterpret_cast<void*>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)));
+    return true;
+}
+
 // Another program holding the clipboard for MS, emptied, while Ctrl+C's
 // character is posted to the status list.
 bool verbHoldClipboard(char** args) {
@@ -803,6 +814,7 @@ const Verb VERBS[] = {
     {"clipboard", 1, verbClipboard, "clipboard MS       clipboard HEX: its text, once there"},
     {"holdclipboard", 1, verbHoldClipboard, "holdclipboard MS   held, emptied, Ctrl+C posted"},
     {"movesize", 0, verbMoveSize, "movesize           movesize 1: the dialog's thread moves"},
+    {"thread", 0, verbThread, "thread             thread TID BASE: the dialog's, its program's"},
     {"repeat", 1, nullptr, "repeat N VERB ...  runs the next verb N times"},
     {"drv-reset", 0, driverReset, "drv-reset          stand-in back to its start state"},
     {"drv-config", 2, driverConfigure,
