@@ -6,9 +6,9 @@
 # of the driver stand-in and of the real program.
 #
 # After the packages, five lanes run side by side, each a row of stages one
-# after another: the native builds, with the fuzzing beside them (CPU-bound,
-# so at a lower priority: the Wine lanes' scenarios wait on timers and want
-# their turn when one fires), and, once both Windows builds are made, four
+# after another: the native builds, in two rows with the fuzzing beside them
+# (CPU-bound, so at a lower priority: the Wine lanes' scenarios wait on timers
+# and want their turn when one fires), and, once both Windows builds are made, four
 # Wine lanes: the i686 program in a 64-bit prefix, in a 32-bit-only one as
 # Windows 7 and in another as Windows XP, and the x86_64 program in a 64-bit
 # prefix (each with a prefix and a display of its own; mostly waiting on held
@@ -89,14 +89,15 @@ fresh_root_refusals() {
     [ ! -e "$never" ] || { echo "$said"; return 1; }
 }
 
-# The fuzzers run for a fixed time whatever else runs, so beside the builds.
+# Two rows of builds side by side, and the fuzzers beside them at the lowest
+# priority: they run for a fixed time whatever else runs, so they take what
+# the builds leave.
 native_lane() {
   renice -n 10 -p "$BASHPID" >/dev/null || true
-  stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}" &
+  (renice -n 19 -p "$BASHPID" >/dev/null; stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}") &
+  stage "asan: build and test" build_and_test asan &
   stage "native: build and test" build_and_test native
-  stage "asan: build and test" build_and_test asan
   stage "coverage floor" bash scripts/coverage.sh
-  stage "reproducible release" bash scripts/check_reproducible.sh
   stage "fresh-root refusals" fresh_root_refusals
   wait
 }
@@ -137,7 +138,11 @@ wine32_lane() { # VERSION PREFIX
   export CFS_WINE_VERSION=$1
   CFS_E2E_OUT=$out stage "wine32 as $1: smoke" bash tests/e2e/smoke.sh
   CFS_E2E_OUT=$out stage "wine32 as $1: essentials" bash tests/e2e/run_e2e.sh essentials
-  [ "$1" = win7 ] || stage "wine32 as $1: end-to-end runner" runner_checks
+  [ "$1" = win7 ] && return
+  stage "wine32 as $1: end-to-end runner" runner_checks
+  # Builds the release twice: at the native builds' priority, after this
+  # lane's scenarios, as the lane ends early.
+  stage "reproducible release" nice -n 10 bash scripts/check_reproducible.sh
 }
 
 # The packages of the Windows builds and Wine first, as the Wine lanes take
