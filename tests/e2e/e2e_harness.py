@@ -295,8 +295,8 @@ class Session:
             return
         # Only the calls of the dialog's thread that return into the program
         # where it is loaded: on Wine 10, Wine's DLLs ask QS_ALLINPUT with the
-        # flags of Windows 10, and a process of Wine's started from the
-        # program's traces into the same log from an image at the same base.
+        # flags of Windows 10, and so do other processes whose traces reach
+        # this log, from images that may lie where the program's does.
         # 32-bit parameters: a 64-bit program's trace shows whole registers.
         thread, low = (int(field, 16) for field in self.thread)
         high = low + image_size(self.app_path)
