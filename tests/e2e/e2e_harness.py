@@ -56,17 +56,13 @@ def image_size(path):
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
 
-# What Wine's loader says when it ends a new process before any of its code
-# runs (the page of the shared user data is taken): Wine's own failure, after
-# which the process is started once more (as wine_run does in wine_env.sh).
-WINE_LOADER_FAILED = "failed to map the shared user data"
-
 
 def once_more(what, text):
-    """Whether Wine's loader failed to start what, which then starts again."""
-    failed = WINE_LOADER_FAILED in text
+    """Whether Wine's loader ended what before any of its code ran, which is
+    then started once more (as wine_run in wine_env.sh does)."""
+    failed = "failed to map the shared user data" in text
     if failed:
-        print(f"note  Wine's loader did not start the {what} ({WINE_LOADER_FAILED}); once more", flush=True)
+        print(f"note  Wine's loader did not start the {what}; once more", flush=True)
     return failed
 
 
@@ -251,11 +247,9 @@ class Session:
         try:
             self.thread = self.probe("wait", 20000, "thread", wait_s=20).one("thread").split()
         except Failure:
-            if attempt > 1 or self.app.poll() is None:
-                raise
             self.app_log.close()
             with open(self.app_log.name, errors="replace") as log:
-                if not once_more("program", log.read()):
+                if attempt > 1 or self.app.poll() is None or not once_more("program", log.read()):
                     raise
             self.app = None
             self.start(attempt=2)

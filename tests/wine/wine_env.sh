@@ -68,17 +68,14 @@ wine_server_command() {
   fi
 }
 
-# Wine's loader now and then cannot lay out a new process (the page of the
-# shared user data is taken) and ends it before any of its code runs. That is
-# Wine's own failure, not one of the program it was to start.
+# Wine's loader now and then ends a new process before any of its code runs:
+# Wine's own failure. wine_run then starts the program once more, holding its
+# output until the start counts, and says so on the standard error this file
+# was sourced with (the stage's log), which a call's 2>/dev/null does not hide.
 WINE_LOADER_FAILED="failed to map the shared user data" # also in e2e_harness.py
-# wine_run says so on the standard error this file was sourced with (the
-# stage's log), which a call's own 2>/dev/null does not hide.
 exec {wine_notes}>&2
 
-# Runs a Windows program in the prefix with the ordinary time limit; started
-# once more, and said so, when Wine's loader failed to start it. Its output
-# is held until the start is known to count.
+# Runs a Windows program in the prefix with the ordinary time limit.
 # wine_run [--timeout SECONDS] PROGRAM ARGS...
 wine_run() {
   local seconds=$CFS_WINE_TIMEOUT out err code attempt
@@ -94,8 +91,7 @@ wine_run() {
     wine_say "Wine's loader did not start $1 ($(grep -m 1 "$WINE_LOADER_FAILED" "$err"));" \
       "once more" 2>&"$wine_notes"
   done
-  cat "$out"
-  cat "$err" >&2
+  cat "$out"; cat "$err" >&2
   rm -f "$out" "$err"
   return "$code"
 }
@@ -230,11 +226,10 @@ wine_display_stop() {
 # the session: the stand-in driver starts on demand, later, and the program
 # and the probe log elsewhere. A crash in that time is Wine's, seen now and
 # then on a loaded machine ("Failed to open service manager", then a page
-# fault), as is its loader's failure to start one of them: the session is
-# started once more, its lines kept in LOG.wine-crash and said in the stage's
-# log. A crash after that may be ours and is left for wine_log_check to fail.
-# The first process is started without wine_run, as the services it starts
-# keep writing to its standard error: the session's log.
+# fault), as is its loader's failure to start one: the session is started
+# once more, its lines kept in LOG.wine-crash and said in the stage's log. A
+# crash after that may be ours and is left for wine_log_check to fail. The
+# services write to the first process's standard error, so no wine_run there.
 wine_session_start() {
   : "${WINEPREFIX:?wine_env_setup first}"
   local log=${1:-${CFS_WINE_SESSION_LOG:-/dev/null}} attempt before

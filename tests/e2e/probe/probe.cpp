@@ -717,8 +717,7 @@ bool verbMoveSize(char**) {
 }
 
 // The dialog's thread, as Wine's traces name it, and where its program is
-// loaded: what tells the program's own traced calls from other processes'
-// and from Wine's DLLs'.
+// loaded: what tells the program's traced calls from those of others.
 bool verbThread(char**) {
     if (!needDialog())
         return false;
