@@ -23,8 +23,9 @@ pids=()
 for t in "${targets[@]}"; do
   # New inputs go to the working corpus; the committed seeds are only read.
   # -max_len is the bound the targets themselves keep (FUZZ_INPUT_MAX).
+  # Below the build's priority: a run takes its fixed time whatever else runs.
   mkdir -p "$build/corpus/$t"
-  "$build/tests/fuzz/fuzz_$t" \
+  nice -n 9 "$build/tests/fuzz/fuzz_$t" \
     -max_total_time="$seconds" -max_len=256 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/artifacts/$t-" \
     "$build/corpus/$t" "tests/fuzz/corpus/$t" >"$out/$t.log" 2>&1 &
