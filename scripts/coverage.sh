@@ -20,8 +20,8 @@ cmake --preset coverage -B "$build" >/dev/null
 cmake --build "$build" >/dev/null
 # Counts from an earlier run would inflate this one.
 find "$build" -name '*.gcda' -delete
-ctest --test-dir "$build" --output-on-failure >"$build/ctest.log" 2>&1 || {
-  tail -n 30 "$build/ctest.log" >&2
+ctest --test-dir "$build" --output-on-failure --timeout 300 >"$build/ctest.log" 2>&1 || {
+  cat "$build/ctest.log" >&2
   echo "coverage: the tests failed" >&2
   exit 1
 }

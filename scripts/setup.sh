@@ -6,26 +6,21 @@
 # apt-get as root, through sudo when not root; with neither, it says in one
 # line what to run as root and fails.
 #
-#   scripts/setup.sh [windows|native]   everything, or only what the Windows
-#       builds and the Wine tests need, or only what the native builds need
-#       (the test command installs the native ones first, as they are few, so
-#       that those builds use the second core while dpkg installs the rest)
+#   scripts/setup.sh [windows]   everything, or only what the Windows builds and
+#                                the Wine tests need (the test command installs
+#                                those first, to start them sooner)
 set -euo pipefail
 
-BUILD=(cmake ninja-build)
-WINDOWS=(
+PACKAGES=(
+  cmake ninja-build
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
   python3 procps psmisc
   git # the release's commit time and its check for a tree that differs from the commit
 )
-NATIVE=(g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev gcovr)
-case ${1:-} in
-  windows) PACKAGES=("${BUILD[@]}" "${WINDOWS[@]}") ;;
-  native) PACKAGES=("${BUILD[@]}" "${NATIVE[@]}") ;;
-  "") PACKAGES=("${BUILD[@]}" "${WINDOWS[@]}" "${NATIVE[@]}") ;;
-  *) echo "usage: $0 [windows|native]" >&2; exit 2 ;;
-esac
+if [ "${1:-}" != windows ]; then
+  PACKAGES+=(g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev gcovr)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -39,8 +34,8 @@ fi
 
 packages="${#missing[@]} Debian packages" are="are"
 if [ ${#missing[@]} -eq 1 ]; then packages="1 Debian package" are="is"; fi
-has_i386=true # or not needed
-if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then has_i386=false; fi
+has_i386=false
+if dpkg --print-foreign-architectures | grep -qx i386; then has_i386=true; fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then

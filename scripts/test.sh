@@ -5,16 +5,15 @@
 # with their executable checks, the reproducibility check, and the Wine tests
 # of the driver stand-in and of the real program.
 #
-# Five lanes run side by side, each a row of stages one after another: the
-# native builds, in two rows with the fuzzing beside them, from when their own
-# few packages are in (CPU-bound, so at a lower priority: the Wine lanes'
-# scenarios wait on timers and want their turn when one fires), and, once the
-# other packages are in and both Windows builds are made, four Wine lanes: the
-# i686 program in a 64-bit prefix, in a 32-bit-only one as Windows 7 and in
-# another as Windows XP, and the x86_64 program in a 64-bit prefix (each with
-# a prefix and a display of its own; mostly waiting on held requests and
-# timers, so more of them end sooner). Each stage writes a log of its own
-# under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
+# After the packages, five lanes run side by side, each a row of stages one
+# after another: the native builds, two side by side with the fuzzing beside them
+# (CPU-bound, so at a lower priority: the Wine lanes' scenarios wait on timers
+# and want their turn when one fires), and, once both Windows builds are made, four
+# Wine lanes: the i686 program in a 64-bit prefix, in a 32-bit-only one as
+# Windows 7 and in another as Windows XP, and the x86_64 program in a 64-bit
+# prefix (each with a prefix and a display of its own; mostly waiting on held
+# requests and timers, so more of them end sooner). Each stage writes a log of its
+# own under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
 # its time and verdict, then for each failed stage what failed and why, as its
 # log says it, and the log's path. The last line is "=== all tests passed
 # (Ns)" or "=== FAILED: N stage(s), listed above (Ns)", and the exit code is
@@ -90,15 +89,16 @@ fresh_root_refusals() {
     [ ! -e "$never" ] || { echo "$said"; return 1; }
 }
 
-# Two rows of builds side by side, and the fuzzers beside them (fuzz.sh runs
-# them below its own priority: they run for a fixed time whatever else runs,
-# so they take what the builds leave).
+# Two builds side by side: the sanitizers', and the coverage build, whose
+# run of every native test is also the lane's plain one (the same compiler,
+# unoptimised). The fuzzers beside them run below the lane's priority (fuzz.sh
+# sees to it): they run for a fixed time whatever else runs, so they take what
+# the builds leave.
 native_lane() {
   renice -n 10 -p "$BASHPID" >/dev/null || true
   stage "fuzzing, short runs" bash scripts/fuzz.sh "${CFS_FUZZ_SECONDS:-60}" &
   stage "asan: build and test" build_and_test asan &
-  stage "native: build and test" build_and_test native
-  stage "coverage floor" bash scripts/coverage.sh
+  stage "native: tests and coverage floor" bash scripts/coverage.sh
   stage "fresh-root refusals" fresh_root_refusals
   wait
 }
@@ -146,27 +146,24 @@ wine32_lane() { # VERSION PREFIX
   stage "reproducible release" nice -n 10 bash scripts/check_reproducible.sh
 }
 
-# The native packages first, as they are few: the native lane then builds on
-# the second core while dpkg installs the Windows and Wine packages, which take
-# longest.
-lanes=()
-if stage "packages: native" bash scripts/setup.sh native; then
-  native_lane &
-  lanes+=($!)
+# The packages of the Windows builds and Wine first, as the Wine lanes take
+# longest; the native ones while those lanes run.
+if stage "packages: Windows and Wine" bash scripts/setup.sh windows; then
+  { stage "packages: native" bash scripts/setup.sh && native_lane; } &
+  lanes=($!)
+  if stage "Windows builds: mingw-i686" windows_build mingw-i686 &&
+    stage "Windows builds: mingw-x86_64" windows_build mingw-x86_64; then
+    wine64_lane &
+    lanes+=($!)
+    wine32_lane win7 "${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}" &
+    lanes+=($!)
+    wine32_lane winxp "${CFS_WINE_PREFIX32_XP:-$PWD/build/wine-prefix32-xp}" &
+    lanes+=($!)
+    wine64_x64_lane &
+    lanes+=($!)
+  fi
+  wait "${lanes[@]}"
 fi
-if stage "packages: Windows and Wine" bash scripts/setup.sh windows &&
-  stage "Windows builds: mingw-i686" windows_build mingw-i686 &&
-  stage "Windows builds: mingw-x86_64" windows_build mingw-x86_64; then
-  wine64_lane &
-  lanes+=($!)
-  wine32_lane win7 "${CFS_WINE_PREFIX32:-$PWD/build/wine-prefix32}" &
-  lanes+=($!)
-  wine32_lane winxp "${CFS_WINE_PREFIX32_XP:-$PWD/build/wine-prefix32-xp}" &
-  lanes+=($!)
-  wine64_x64_lane &
-  lanes+=($!)
-fi
-wait "${lanes[@]}"
 
 printf '\n%-36s %7s %7s  %s\n' stage "at (s)" "time (s)" verdict
 failed=()
