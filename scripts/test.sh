@@ -6,18 +6,18 @@
 # of the driver stand-in and of the real program.
 #
 # After the packages, five lanes run side by side, each a row of stages one
-# after another: the native builds, two side by side with the fuzzing beside them
-# (CPU-bound, so at a lower priority: the Wine lanes' scenarios wait on timers
-# and want their turn when one fires), and, once both Windows builds are made, four
-# Wine lanes: the i686 program in a 64-bit prefix, in a 32-bit-only one as
-# Windows 7 and in another as Windows XP, and the x86_64 program in a 64-bit
-# prefix (each with a prefix and a display of its own; mostly waiting on held
-# requests and timers, so more of them end sooner). Each stage writes a log of its
-# own under build/test-logs/ (or CFS_TEST_LOGS); the end prints every stage with
-# its time and verdict, then for each failed stage what failed and why, as its
-# log says it, and the log's path. The last line is "=== all tests passed
-# (Ns)" or "=== FAILED: N stage(s), listed above (Ns)", and the exit code is
-# non-zero on any failure.
+# after another: the native builds, two side by side with the fuzzing beside
+# them (CPU-bound, so at a lower priority: the Wine lanes' scenarios wait on
+# timers and want their turn when one fires), and, once both Windows builds
+# are made, four Wine lanes: the i686 program in a 64-bit prefix, in a
+# 32-bit-only one as Windows 7 and in another as Windows XP, and the x86_64
+# program in a 64-bit prefix (each with a prefix and a display of its own;
+# mostly waiting on held requests and timers, so more of them end sooner).
+# Each stage writes a log of its own under build/test-logs/ (or
+# CFS_TEST_LOGS); the end prints every stage with its time and verdict, then
+# for each failed stage what failed and why, as its log says it, and the log's
+# path. The last line is "=== all tests passed (Ns)" or "=== FAILED: N
+# stage(s), listed above (Ns)", and the exit code is non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

@@ -60,7 +60,7 @@ PROBE_SLACK_S = 30
 def once_more(what, text):
     """Whether Wine's loader ended what before any of its code ran, which is
     then started once more (as wine_run in wine_env.sh does)."""
-    failed = "failed to map the shared user data" in text
+    failed = os.environ["WINE_LOADER_FAILED"] in text
     if failed:
         print(f"note  Wine's loader did not start the {what}; once more", flush=True)
     return failed

@@ -72,7 +72,7 @@ wine_server_command() {
 # Wine's own failure. wine_run then starts the program once more, holding its
 # output until the start counts, and says so on the standard error this file
 # was sourced with (the stage's log), which a call's 2>/dev/null does not hide.
-WINE_LOADER_FAILED="failed to map the shared user data" # also in e2e_harness.py
+export WINE_LOADER_FAILED="failed to map the shared user data" # e2e_harness.py reads it too
 exec {wine_notes}>&2
 
 # Runs a Windows program in the prefix with the ordinary time limit.
