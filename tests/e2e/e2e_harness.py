@@ -14,9 +14,10 @@ import importlib
 import os
 import re
 import struct
+import select
 import subprocess
 import sys
-import tempfile
+import threading
 import time
 import traceback
 
@@ -154,6 +155,54 @@ class Output:
         return int(self.one("received").split()[0])
 
 
+class Prober:
+    """One "probe serve": runs of verbs, a line each, each answered up to
+    "end CODE". Starting a Wine process costs far more than asking."""
+
+    def __init__(self, path, errors):
+        self.process = subprocess.Popen(["wine", path, "serve"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=errors)
+        self.pending = b""
+
+    def run(self, args, timeout_s):
+        """The run's lines and CODE, or the probe's exit code if it ended."""
+        deadline = time.monotonic() + timeout_s
+        lines = []
+        try:
+            self.process.stdin.write(("\t".join(map(str, args)) + "\n").encode())
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            pass  # ended: its exit code below
+        while True:
+            line, newline, rest = self.pending.partition(b"\n")
+            if newline:
+                self.pending = rest
+                line = line.decode(errors="replace").rstrip("\r")
+                if line.startswith("end "):
+                    return lines, int(line[4:])
+                lines.append(line)
+            elif select.select([self.process.stdout], [], [], 0.5)[0] and \
+                    (chunk := os.read(self.process.stdout.fileno(), 65536)):
+                self.pending += chunk
+            elif self.process.poll() is not None or time.monotonic() > deadline:
+                code = self.process.poll()
+                self.end()
+                if code is None:
+                    raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
+                return lines, code
+
+    def end(self):
+        """At the end of its input the probe ends; else it is killed."""
+        try:
+            self.process.stdin.close()
+            self.process.wait(timeout=10)
+        except (BrokenPipeError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+        self.process = None
+
+
 class Session:
     """One scenario's view of the world: the program, the probe, X input."""
 
@@ -166,42 +215,45 @@ class Session:
         self.app_path = os.environ["E2E_APP"]
         self.probe_path = os.environ["E2E_PROBE"]
         self.started_apps = 0
+        self.probers = []
+        self.probe_lock = threading.Lock()
 
     # --- the probe -------------------------------------------------------
 
     def probe(self, *args, wait_s=0):
         """Runs the probe with the given verbs. wait_s: the longest of the
         waits among the verbs, added to the run's own timeout."""
-        command = ["wine", self.probe_path] + [str(a) for a in args]
-        done = self.run_probe(command, args, wait_s)
-        if done.returncode != 0 and once_more("probe", done.stderr):
-            done = self.run_probe(command, args, wait_s)
-        lines = done.stdout.splitlines()
+        lines, code = self.run_probe(args, PROBE_SLACK_S + wait_s)
+        if code != 0 and once_more("probe", self.probe_errors()):
+            lines, code = self.run_probe(args, PROBE_SLACK_S + wait_s)
         output = Output(lines)
         statuses = output.status_lines()
         if statuses:
             self.last_lines = statuses
-        if done.returncode != 0:
+        if code != 0:
             errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
-            raise Failure(f"probe {' '.join(map(str, args))} failed ({done.returncode}): "
-                          f"{' | '.join(errors)} {done.stderr.strip()[-300:]}")
+            raise Failure(f"probe {' '.join(map(str, args))} failed ({code}): "
+                          f"{' | '.join(errors)} {self.probe_errors().strip()[-300:]}")
         return output
 
-    def run_probe(self, command, args, wait_s):
-        # Output goes through files, not pipes: Wine's helper processes
-        # started on the way may inherit a pipe and keep it open for ever.
-        with tempfile.TemporaryFile("w+") as stdout, tempfile.TemporaryFile("w+") as stderr:
-            process = subprocess.Popen(command, stdout=stdout, stderr=stderr,
-                                       stdin=subprocess.DEVNULL)
-            try:
-                returncode = process.wait(timeout=PROBE_SLACK_S + wait_s)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-                raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
-            stdout.seek(0)
-            stderr.seek(0)
-            return subprocess.CompletedProcess(command, returncode, stdout.read(), stderr.read())
+    def run_probe(self, args, timeout_s):
+        """One run of verbs by an idle probe of the scenario's, or a new one:
+        a thread may hold one in a run while others ask."""
+        self.probe_log = os.path.join(self.out_dir, f"{self.name}.probe.log")
+        with self.probe_lock, open(self.probe_log, "a") as errors:
+            self.errors_from = os.path.getsize(self.probe_log)
+            prober = self.probers.pop() if self.probers else Prober(self.probe_path, errors)
+        lines, code = prober.run(args, timeout_s)
+        if prober.process is not None:
+            with self.probe_lock:
+                self.probers.append(prober)
+        return lines, code
+
+    def probe_errors(self):
+        """What the probes wrote to their standard error during the last run."""
+        with open(self.probe_log, errors="replace") as errors:
+            errors.seek(self.errors_from)
+            return errors.read()
 
     def lines(self):
         return self.probe("lines").status_lines()
@@ -308,6 +360,9 @@ class Session:
         check_equal(self.wait_exit(), 0, f"exit code after close {how}")
 
     def kill(self):
+        with self.probe_lock:
+            while self.probers:
+                self.probers.pop().end()
         if self.app is not None and self.app.poll() is None:
             self.app.kill()
             self.app.wait()

@@ -6,6 +6,10 @@
 // and ends the run with exit code 1 (2 for a usage error).
 //
 //   probe wait 10000 set 1010 821 set 1009 739 click 1021 click 1032 lines
+//
+// "probe serve" takes such runs from standard input, a line each with its
+// words between tabs, and ends each with "end CODE": one process for many
+// questions, where starting a Wine process costs far more than asking.
 #include <windows.h>
 #include <oleacc.h>
 
@@ -830,14 +834,12 @@ const Verb VERBS[] = {
 };
 
 void usage() {
-    fprintf(stderr, "usage: probe VERB [ARGS] [VERB [ARGS] ...]\n");
+    fprintf(stderr, "usage: probe VERB [ARGS] [VERB [ARGS] ...] | probe serve\n");
     for (const Verb& verb : VERBS)
         fprintf(stderr, "  %s\n", verb.usage);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int runVerbs(int argc, char** argv) {
     if (argc < 2) {
         usage();
         return 2;
@@ -869,4 +871,30 @@ int main(int argc, char** argv) {
         i += 1 + verb->argumentCount;
     }
     return 0;
+}
+
+// Each line a run of its own, as if the probe were started for it: the
+// dialog is looked for again, since the program may have been restarted.
+int serve(char* name) {
+    static char line[8192];
+    char* words[512];
+    while (fgets(line, sizeof line, stdin) != nullptr) {
+        line[strcspn(line, "\r\n")] = 0;
+        int count = 0;
+        words[count++] = name;
+        for (char* word = line; word != nullptr && count < 512; ++count) {
+            words[count] = word;
+            if ((word = strchr(word, '\t')) != nullptr)
+                *word++ = 0;
+        }
+        dialog = nullptr;
+        out("end %d", runVerbs(count, words));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return argc == 2 && strcmp(argv[1], "serve") == 0 ? serve(argv[0]) : runVerbs(argc, argv);
 }
