@@ -215,7 +215,7 @@ class Session:
         self.app_path = os.environ["E2E_APP"]
         self.probe_path = os.environ["E2E_PROBE"]
         self.started_apps = 0
-        self.probers = []
+        self.probers = {}  # by thread
         self.probe_lock = threading.Lock()
 
     # --- the probe -------------------------------------------------------
@@ -237,17 +237,16 @@ class Session:
         return output
 
     def run_probe(self, args, timeout_s):
-        """One run of verbs by an idle probe of the scenario's, or a new one:
-        a thread may hold one in a run while others ask."""
+        """One run of verbs by the calling thread's probe, started at its
+        first run: a thread of the scenario's may hold its own in a run
+        while the scenario goes on asking through the one it has."""
         self.probe_log = os.path.join(self.out_dir, f"{self.name}.probe.log")
         with self.probe_lock, open(self.probe_log, "a") as errors:
             self.errors_from = os.path.getsize(self.probe_log)
-            prober = self.probers.pop() if self.probers else Prober(self.probe_path, errors)
-        lines, code = prober.run(args, timeout_s)
-        if prober.process is not None:
-            with self.probe_lock:
-                self.probers.append(prober)
-        return lines, code
+            prober = self.probers.get(threading.get_ident())
+            if prober is None or prober.process is None:
+                prober = self.probers[threading.get_ident()] = Prober(self.probe_path, errors)
+        return prober.run(args, timeout_s)
 
     def probe_errors(self):
         """What the probes wrote to their standard error during the last run."""
@@ -361,8 +360,10 @@ class Session:
 
     def kill(self):
         with self.probe_lock:
-            while self.probers:
-                self.probers.pop().end()
+            for prober in self.probers.values():
+                if prober.process is not None:
+                    prober.end()
+            self.probers.clear()
         if self.app is not None and self.app.poll() is None:
             self.app.kill()
             self.app.wait()
