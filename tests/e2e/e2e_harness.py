@@ -157,7 +157,9 @@ class Output:
 
 class Prober:
     """One "probe serve": runs of verbs, a line each, each answered up to
-    "end CODE". Starting a Wine process costs far more than asking."""
+    "end CODE". Starting a Wine process costs far more than asking. Its
+    output is read up to each end line, never to the pipe's end, which a
+    helper process Wine starts may inherit and hold open."""
 
     def __init__(self, path, errors):
         self.process = subprocess.Popen(["wine", path, "serve"], stdin=subprocess.PIPE,
@@ -189,7 +191,7 @@ class Prober:
                 self.end()
                 if code is None:
                     raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
-                return lines, code
+                return lines, code or -1  # ended within a run: never a success
 
     def end(self):
         """At the end of its input the probe ends; else it is killed."""
