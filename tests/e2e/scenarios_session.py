@@ -1,8 +1,11 @@
 """A long session and the ways out: the bounded status list, the driver
 handles left open, the exit code."""
 
+import re
+
 from e2e_harness import (ACTIVATE, BANNER, CHECK, FINISHED, FORWARDED_TO, NEED_SERVED, SERVED,
-                         STATUS_LIST, Failure, becomes, check, check_equal, report_block, scenario)
+                         STATUS_LIST, Failure, becomes, check, check_equal, report_block,
+                         run_quietly, scenario)
 
 LIMIT = 256
 WS_VSCROLL = 0x00200000
@@ -95,19 +98,19 @@ def every_way_out_exits_with_code_0(s):
         check_equal(s.lines(), [BANNER, "Activation is successful"], f"status before close {how}")
         s.close(how)
     # During a held activation Alt+Space opens the system menu, whose Move
-    # moves at once, as with no request held (under Wine 10 never: its loop
-    # ends by itself at once, so a move counts only if still on a second
-    # later), and Alt+F4 closes as the close box does, once the answer is in.
+    # moves at once, as with no request held, and Alt+F4 closes as the close
+    # box does, once the answer is in. Under Wine 10 Move's loop ends by
+    # itself at once, held or not: a glimpse of it there proves nothing.
     def move_started(what):
         try:
-            becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 3)
-            return s.probe("sleep", 1000, "movesize").one("movesize")
+            return becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 3)
         except Failure:
             return "0"
+    wine = int(re.search(r"wine-(\d+)", run_quietly(["wine", "--version"]).stdout).group(1))
     s.start()
     s.wait_keyboard_focus()
     s.xdo("key", "alt+space", "sleep", 0.3, "key", "m")
-    idle = move_started("Move with no request held")
+    idle = move_started("Move with no request held") if wine < 10 else "0"
     s.xdo("key", "Escape", "sleep", 0.3, "key", "Escape")  # the move, if any, then the dialog
     s.wait_exit()
     s.reset_driver(delay=8000)
