@@ -26,6 +26,16 @@ for script in scripts/*.sh; do # as the README runs them; git's mode is what a c
   [ -x "$script" ] && [ "$mode" != 100644 ] || fail "$script is not executable (git mode ${mode:-unknown})"
 done
 
+# The release refuses a guide over 250 lines or with a line over 76 columns,
+# before it builds anything.
+seq 251 >"$work/guide-long.txt" && printf '%077d\n' 0 >"$work/guide-wide.txt"
+for refused in "long:over 250 lines" "wide:over 76 columns"; do
+  CFS_USER_GUIDE="$work/guide-${refused%%:*}.txt" CFS_PACKAGE_UNCOMMITTED=1 CFS_RELEASE_BUILD_PREFIX="$work/refused" \
+    CFS_DIST_DIR="$work/refused-dist" bash scripts/package.sh >"$work/refused.log" 2>&1 &&
+    fail "a ${refused%%:*} guide was packaged"
+  grep -qF "${refused#*:}" "$work/refused.log" || fail "a ${refused%%:*} guide: $(cat "$work/refused.log")"
+done
+
 # One entry time for both runs: a commit made between them would otherwise
 # change the default and make the zips differ for a reason of no interest.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 1767225600)}

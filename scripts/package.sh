@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release a Windows user downloads: both programs in release form,
-# the user's guide (docs/user-guide.txt, plain text, written as it is with
-# Windows line ends), the licence and their checksums (SHA256SUMS, also with
-# Windows line ends), in
+# the user's guide (docs/user-guide.txt, plain text with Windows line ends,
+# the version written where it says @VERSION@; refused over 250 lines, with
+# a line over 76 columns, or with characters beyond ASCII), the licence and
+# their checksums (SHA256SUMS, also with Windows line ends), in
 #   dist/call-forwarding-setting-<version>-windows.zip
 # with the version from VERSION. With the same toolchain (the same Debian
 # release's packages), the same sources give the same zip, byte for byte,
@@ -17,6 +18,7 @@
 #                             commit's time; outside git 2026-01-01)
 #   CFS_PACKAGE_UNCOMMITTED   1 packages a working tree that differs from its
 #                             commit; otherwise such a tree is refused
+#   CFS_USER_GUIDE            the guide to ship (default docs/user-guide.txt)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -47,6 +49,23 @@ if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
   echo "package: note: the working tree differs from its commit; the zip holds the tree as it is"
 fi
 
+# The guide as shipped, checked before anything is built: lines of at most 76
+# columns fit any window 80 wide, and 250 lines keep it short enough to read.
+guide_source=${CFS_USER_GUIDE:-docs/user-guide.txt}
+guide="$build_prefix-user-guide.txt"
+mkdir -p "$(dirname "$guide")"
+sed "s/@VERSION@/$version/g" "$guide_source" >"$guide"
+LC_ALL=C awk -v said="package: $guide_source" '
+  { sub(/\r$/, "") }
+  length($0) > 76 && !wide { wide = NR " has " length($0) " columns" }
+  /[\200-\377]/ && !beyond { beyond = NR }
+  END {
+    if (NR > 250) { print said " has " NR " lines, over 250 lines"; bad = 1 }
+    if (wide) { print said ": line " wide ", over 76 columns"; bad = 1 }
+    if (beyond) { print said ": line " beyond " holds characters beyond ASCII"; bad = 1 }
+    exit bad
+  }' "$guide" >&2 || exit 1
+
 # The programs must not owe their sameness to this variable (the linker would
 # take its time stamp from it): a plain build of the preset gives the same bytes.
 no_epoch=(env -u SOURCE_DATE_EPOCH)
@@ -75,10 +94,10 @@ done
 
 mkdir -p "$dist"
 zip="$dist/call-forwarding-setting-$version-windows.zip"
-python3 - "$zip" "$SOURCE_DATE_EPOCH" "${program[i686]}" "${program[x86_64]}" <<'EOF'
+python3 - "$zip" "$SOURCE_DATE_EPOCH" "${program[i686]}" "${program[x86_64]}" "$guide" <<'EOF'
 import hashlib, os, sys, time, zipfile
 
-zip_path, epoch, x86, x64 = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+zip_path, epoch, x86, x64, guide = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
 
 def text(path):
     # Windows line ends, so that every editor on Windows shows the lines.
@@ -96,7 +115,7 @@ def binary(path):
 
 entries = {
     "LICENSE": text("LICENSE"),
-    "user-guide.txt": text("docs/user-guide.txt"),
+    "user-guide.txt": text(guide),
     "x64/CallForwardingSetting.exe": binary(x64),
     "x86/CallForwardingSetting.exe": binary(x86),
 }
