@@ -5,7 +5,7 @@
 # same. Also checks that the scripts are executable, that no path of the build
 # machine is in a program and that the zip's checksums (SHA256SUMS in CR LF lines)
 # match. Both builds use this machine's toolchain, so it shows sameness for one
-# Debian release's packages. Its time is under Figures in the README.
+# Debian release's packages. Its time is in docs/figures.md.
 #
 #   CFS_REPRO_DIR  where both builds go (default build/rel-repro), emptied first
 set -euo pipefail
