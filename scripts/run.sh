@@ -4,7 +4,9 @@
 # "Call Forwarding Setting" dialog on your display. With no display
 # ($DISPLAY empty) it runs a short demonstration on a virtual one instead:
 # activates "Busy" forwarding of 821 to 739, checks the current setting,
-# prints the status lines and saves a picture of the dialog.
+# prints the status lines and saves a picture of the dialog. It shows the
+# i686 program, or the x64 one where 32-bit programs cannot run (its first
+# line says so).
 #
 # The prefix (build/wine-prefix-run, or CFS_WINE_PREFIX) is made on the first
 # run and reused afterwards; it is not the one the tests use, so running the
@@ -19,6 +21,13 @@ mkdir -p "$out"
 
 say() { printf 'run: %s\n' "$*"; }
 
+source tests/wine/wine_env.sh
+program="the i686 program"
+if ! wine_32bit; then
+  say "$(wine_32bit_say)"
+  export CFS_E2E_PROGRAM=x64
+  program="the x64 program, as 32-bit programs cannot run here"
+fi
 say "checking the Debian packages"
 bash scripts/setup.sh
 
@@ -34,7 +43,6 @@ done
 # The harness keeps the tests off the user's desktop; this command opens the
 # dialog there, so it takes the user's display back.
 user_display=${DISPLAY:-}
-source tests/wine/wine_env.sh
 source tests/e2e/e2e_lib.sh
 e2e_locate
 wine_env_setup
@@ -58,17 +66,17 @@ wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$manag
 e2e_driver_ready "$E2E_DRIVER_SYS"
 
 if [ "$demo" = 0 ]; then
-  say "the dialog is open on display $DISPLAY; close it to end"
+  say "the dialog of $program is open on display $DISPLAY; close it to end"
   E2E_APP_PID=
   set +e
-  "$(wine_command)" "$E2E_APP" >"$out/program.log" 2>&1 </dev/null
+  $E2E_WINE "$E2E_APP" >"$out/program.log" 2>&1 </dev/null
   code=$?
   set -e
   say "the program ended with exit code $code"
   exit "$code"
 fi
 
-say "demonstration: Busy forwarding of 821 to 739, then Check Current Setting"
+say "demonstration with $program: Busy forwarding of 821 to 739, then Check Current Setting"
 e2e_app_start "$out/program.log"
 e2e_probe wait 30000 set 1010 821 set 1009 739 click 1021 click 1032 \
   click 1033 until "Interrogation is finished" 20000 lines window >"$out/demo.txt"

@@ -3,7 +3,8 @@
 The shell harness (run_e2e.sh) prepares the Wine prefix, the virtual display
 and the stand-in driver, then runs run_scenarios.py with the environment set:
 WINEPREFIX, DISPLAY and Wine's own variables, E2E_APP and E2E_PROBE (the two
-executables), E2E_OUT (a folder for logs and pictures).
+executables), E2E_WINE (the loader that starts them), E2E_OUT (a folder for
+logs and pictures).
 
 Scenarios live in scenarios_*.py, grouped by what they show; each is a
 function taking a Session. A failing check raises Failure; the runner then
@@ -13,6 +14,7 @@ names the scenario and prints the status lines it last read.
 import importlib
 import os
 import re
+import shlex
 import struct
 import select
 import subprocess
@@ -57,11 +59,20 @@ def image_size(path):
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
 
+# The command that starts the program and the probe, as the shell harness
+# chose it for their architecture.
+WINE = shlex.split(os.environ.get("E2E_WINE", "wine"))
 
-def once_more(what, text):
-    """Whether Wine's loader ended what before any of its code ran, which is
-    then started once more (as wine_run in wine_env.sh does)."""
-    failed = os.environ["WINE_LOADER_FAILED"] in text
+
+def not_started(what, process, answered, errors_path):
+    """Whether Wine's loader ended a process before any of its code ran: it
+    has ended, answered nothing, and its own error output holds the loader's
+    failure text. Only such a process is started once more (wine_run's rule
+    in wine_env.sh), never one that answered, whatever its answer."""
+    if process.poll() is None or answered:
+        return False
+    with open(errors_path, errors="replace") as errors:
+        failed = os.environ["WINE_LOADER_FAILED"] in errors.read()
     if failed:
         print(f"note  Wine's loader did not start the {what}; once more", flush=True)
     return failed
@@ -85,8 +96,9 @@ def check(condition, message):
 
 
 def check_equal(actual, expected, what):
+    """Both values whole, each on a line of its own, however long."""
     if actual != expected:
-        raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
+        raise Failure(f"{what}:\n      expected: {expected!r}\n      actual:   {actual!r}")
 
 
 def becomes(read, expected, what, timeout_s=10):
@@ -161,15 +173,20 @@ class Prober:
     output is read up to each end line, never to the pipe's end, which a
     helper process Wine starts may inherit and hold open."""
 
-    def __init__(self, path, errors):
-        self.process = subprocess.Popen(["wine", path, "serve"], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=errors)
+    def __init__(self, path, errors_path):
+        self.errors_path = errors_path  # its own: the rule for a start once more reads it
+        with open(errors_path, "a") as errors:
+            self.process = subprocess.Popen(WINE + [path, "serve"], stdin=subprocess.PIPE,
+                                            stdout=subprocess.PIPE, stderr=errors)
         self.pending = b""
+        self.answered = False
+        self.ended = False
 
     def run(self, args, timeout_s):
         """The run's lines and CODE, or the probe's exit code if it ended."""
         deadline = time.monotonic() + timeout_s
         lines = []
+        self.errors_from = os.path.getsize(self.errors_path)
         try:
             self.process.stdin.write(("\t".join(map(str, args)) + "\n").encode())
             self.process.stdin.flush()
@@ -180,6 +197,7 @@ class Prober:
             if newline:
                 self.pending = rest
                 line = line.decode(errors="replace").rstrip("\r")
+                self.answered = True
                 if line.startswith("end "):
                     return lines, int(line[4:])
                 lines.append(line)
@@ -193,8 +211,15 @@ class Prober:
                     raise Failure(f"probe {' '.join(map(str, args))} did not end in time")
                 return lines, code or -1  # ended within a run: never a success
 
+    def errors(self):
+        """What the probe wrote to its standard error during its last run."""
+        with open(self.errors_path, errors="replace") as errors:
+            errors.seek(self.errors_from)
+            return errors.read()
+
     def end(self):
         """At the end of its input the probe ends; else it is killed."""
+        self.ended = True
         try:
             self.process.stdin.close()
             self.process.wait(timeout=10)
@@ -202,7 +227,26 @@ class Prober:
             self.process.kill()
             self.process.wait()
         self.process.stdout.close()
-        self.process = None
+
+
+class ProbeThread(threading.Thread):
+    """A probe run beside the scenario's own: see Session.probe_in_thread."""
+
+    def __init__(self, session, args, wait_s):
+        super().__init__(daemon=True)
+        self.session, self.args, self.wait_s, self.error = session, args, wait_s, None
+
+    def run(self):
+        try:
+            self.session.probe(*self.args, wait_s=self.wait_s)
+        except Exception as error:  # raised in the scenario's thread by join()
+            self.error = error
+
+    def join(self, timeout=None):
+        super().join(timeout)
+        error, self.error = self.error, None
+        if error is not None:
+            raise error
 
 
 class Session:
@@ -218,16 +262,20 @@ class Session:
         self.probe_path = os.environ["E2E_PROBE"]
         self.started_apps = 0
         self.probers = {}  # by thread
+        self.probes_started = 0
         self.probe_lock = threading.Lock()
+        self.threads = []
 
     # --- the probe -------------------------------------------------------
 
     def probe(self, *args, wait_s=0):
         """Runs the probe with the given verbs. wait_s: the longest of the
         waits among the verbs, added to the run's own timeout."""
-        lines, code = self.run_probe(args, PROBE_SLACK_S + wait_s)
-        if code != 0 and once_more("probe", self.probe_errors()):
-            lines, code = self.run_probe(args, PROBE_SLACK_S + wait_s)
+        prober = self.prober()
+        lines, code = prober.run(args, PROBE_SLACK_S + wait_s)
+        if not_started("probe", prober.process, prober.answered, prober.errors_path):
+            prober = self.prober()
+            lines, code = prober.run(args, PROBE_SLACK_S + wait_s)
         output = Output(lines)
         statuses = output.status_lines()
         if statuses:
@@ -235,26 +283,29 @@ class Session:
         if code != 0:
             errors = [line for line in lines if line.startswith("error ")] or lines[-3:]
             raise Failure(f"probe {' '.join(map(str, args))} failed ({code}): "
-                          f"{' | '.join(errors)} {self.probe_errors().strip()[-300:]}")
+                          f"{' | '.join(errors)} {prober.errors().strip()[-300:]}")
         return output
 
-    def run_probe(self, args, timeout_s):
-        """One run of verbs by the calling thread's probe, started at its
-        first run: a thread of the scenario's may hold its own in a run
-        while the scenario goes on asking through the one it has."""
-        self.probe_log = os.path.join(self.out_dir, f"{self.name}.probe.log")
-        with self.probe_lock, open(self.probe_log, "a") as errors:
-            self.errors_from = os.path.getsize(self.probe_log)
+    def prober(self):
+        """The calling thread's probe, started at its first run: a thread of
+        the scenario's may hold its own in a run while the scenario goes on
+        asking through the one it has. Each writes a log of its own."""
+        with self.probe_lock:
             prober = self.probers.get(threading.get_ident())
-            if prober is None or prober.process is None:
-                prober = self.probers[threading.get_ident()] = Prober(self.probe_path, errors)
-        return prober.run(args, timeout_s)
+            if prober is None or prober.ended:
+                self.probes_started += 1
+                log = os.path.join(self.out_dir, f"{self.name}.probe{self.probes_started}.log")
+                prober = self.probers[threading.get_ident()] = Prober(self.probe_path, log)
+            return prober
 
-    def probe_errors(self):
-        """What the probes wrote to their standard error during the last run."""
-        with open(self.probe_log, errors="replace") as errors:
-            errors.seek(self.errors_from)
-            return errors.read()
+    def probe_in_thread(self, *args, wait_s=0):
+        """Starts a probe run on a thread of its own (one that holds a
+        request while the scenario goes on, say). Its join() raises what the
+        run raised; the scenario's end joins it before it ends the probes."""
+        thread = ProbeThread(self, args, wait_s)
+        self.threads.append(thread)
+        thread.start()
+        return thread
 
     def lines(self):
         return self.probe("lines").status_lines()
@@ -294,16 +345,15 @@ class Session:
         environment["WINEDEBUG"] = os.environ.get("WINEDEBUG", "fixme-all") + ",warn+debugstr"
         if WAIT_FLAGS_KNOWN:
             environment["WINEDEBUG"] += ",+relay"  # the prefix's RelayInclude names the waits
-        self.app = subprocess.Popen(["wine", self.app_path], stdout=self.app_log,
+        self.app = subprocess.Popen(WINE + [self.app_path], stdout=self.app_log,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                     env=environment)
         try:
             self.thread = self.probe("wait", 20000, "thread", wait_s=20).one("thread").split()
         except Failure:
             self.app_log.close()
-            with open(self.app_log.name, errors="replace") as log:
-                if attempt > 1 or self.app.poll() is None or not once_more("program", log.read()):
-                    raise
+            if attempt > 1 or not not_started("program", self.app, False, self.app_log.name):
+                raise
             self.app = None
             self.start(attempt=2)
 
@@ -361,9 +411,11 @@ class Session:
         check_equal(self.wait_exit(), 0, f"exit code after close {how}")
 
     def kill(self):
+        for thread in self.threads:  # each run ends by its own deadline
+            threading.Thread.join(thread)
         with self.probe_lock:
             for prober in self.probers.values():
-                if prober.process is not None:
+                if not prober.ended:
                     prober.end()
             self.probers.clear()
         if self.app is not None and self.app.poll() is None:
@@ -465,15 +517,20 @@ def run(selected_groups, name_filter):
         if name_filter and not re.search(name_filter, name):
             continue
         ran += 1
+        with open(os.path.join(os.environ["E2E_OUT"], "running"), "w") as running:
+            running.write(f"{group}/{name}\n")  # named by run_e2e.sh if the time limit ends the run
         session = Session(name)
         began = time.monotonic()
         try:
             function(session)
+            for thread in session.threads:  # one the scenario did not join fails it too
+                thread.join()
             if session.app is not None:
                 raise Failure("scenario left the program running")
             print(f"ok    {group}/{name} ({time.monotonic() - began:.1f} s)", flush=True)
         except Exception as error:  # every failure is reported, then the next runs
-            detail = str(error) if isinstance(error, Failure) else traceback.format_exc()
+            detail = str(error) if isinstance(error, Failure) else \
+                f"{type(error).__name__}: {error}\n{traceback.format_exc()}"
             if session.app is not None:
                 try:
                     session.probe("lines")

@@ -3,7 +3,8 @@
 # command. Every wait has a time limit.
 #
 #   e2e_locate                 E2E_APP, E2E_PROBE, E2E_DRIVER_SYS from the build dirs
-#                              (CFS_E2E_PROGRAM's program, x86 or x64, and CFS_WINE_ARCH's driver)
+#                              (CFS_E2E_PROGRAM's program, x86 or x64, and CFS_WINE_ARCH's driver),
+#                              E2E_WINE, the loader that starts the program and the probe
 #   e2e_driver_ready SYS       the stand-in driver installed afresh, defaults, running
 #   e2e_driver_absent          no driver running
 #   e2e_probe VERB...          runs the probe in the prefix
@@ -24,7 +25,12 @@ e2e_locate() {
   local x64=${CFS_BUILD_X64:-$CFS_REPO_ROOT/build/mingw-x86_64}
   # The probe's cursor hook loads into the program's process: one build for both.
   local program=$i686 preset=mingw-i686
-  [ "${CFS_E2E_PROGRAM:-x86}" = x64 ] && program=$x64 preset=mingw-x86_64
+  if [ "${CFS_E2E_PROGRAM:-x86}" = x64 ]; then
+    program=$x64 preset=mingw-x86_64
+  elif ! wine_32bit; then
+    e2e_say "the i686 program cannot run here (CFS_E2E_PROGRAM=x64 runs the x64 one): $(wine_32bit_say)"
+    return 1
+  fi
   E2E_APP=$program/dialog/CallForwardingSetting.exe
   E2E_PROBE=$program/tests/e2e/probe/probe.exe
   E2E_DRIVER_SYS=$x64/standin/driver/capi201.sys
@@ -38,7 +44,8 @@ e2e_locate() {
       return 1
     fi
   done
-  export E2E_APP E2E_PROBE E2E_DRIVER_SYS
+  E2E_WINE=$(wine_loader_for "$E2E_APP")
+  export E2E_APP E2E_PROBE E2E_DRIVER_SYS E2E_WINE
 }
 
 # The stand-in driver freshly installed from SYS and running with its
@@ -75,7 +82,7 @@ e2e_probe() {
 
 e2e_app_start() {
   local log=$1
-  "$(wine_command)" "$E2E_APP" >"$log" 2>&1 </dev/null &
+  $E2E_WINE "$E2E_APP" >"$log" 2>&1 </dev/null &
   E2E_APP_PID=$!
 }
 
@@ -126,7 +133,12 @@ e2e_exit() {
   local status=$?
   e2e_cleanup
   if [ "$status" != 0 ]; then
-    e2e_say "FAILED (exit $status)"
+    e2e_say "FAILED (exit $status)${e2e_failed_at:+, at $e2e_failed_at}"
   fi
   return "$status"
 }
+
+# A command that ends the script (errexit) is named by e2e_exit with its line,
+# for one that fails without a word of its own; functions report it too.
+set -E
+trap 'e2e_failed_at=${e2e_failed_at:-"${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND"}' ERR

@@ -1,8 +1,6 @@
 """Activate and Deactivate: the complaints, the bytes the driver receives and
 every outcome line."""
 
-import threading
-
 from e2e_harness import (ACTIVATE, BANNER, BUSY, CHECK, DEACTIVATE, FORWARDED_TO, IMMEDIATELY,
                          IOCTL_CF_SET, NEED_FORWARDED_TO, NEED_SERVED, NO_REPLY, RADIOS, SERVED,
                          STATUS_LIST, becomes, check, check_equal, request_bytes, scenario, sets_of)
@@ -192,8 +190,7 @@ def every_outcome_text(s):
     # Deactivate, held down when another program's Activate starts a hold, lets
     # go when the button is released; the click that completes is refused.
     s.xdo("mousemove", *at[DEACTIVATE], "mousedown", 1)
-    sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
-    sent.start()
+    sent = s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
     def deactivate_and_held():
         out = s.probe("check", DEACTIVATE, "drv-stats")
         return out.one("check"), out.stats()["setPendingNow"]
@@ -207,8 +204,7 @@ def every_outcome_text(s):
     # A right click and the menu key on a number field during a hold open no
     # context menu, then or once the request has ended, and change nothing.
     s.xdo("mousemove", *at[SERVED], "click", 1)
-    sent = threading.Thread(target=s.probe, args=("command", ACTIVATE, 0), kwargs={"wait_s": 5})
-    sent.start()
+    sent = s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
     becomes(lambda: s.stats()["setPendingNow"], 1, "a hold for the right click")
     s.xdo("click", 3, "key", "Menu")
     sent.join()

@@ -4,8 +4,8 @@ handles left open, the exit code."""
 import re
 
 from e2e_harness import (ACTIVATE, BANNER, CHECK, FINISHED, FORWARDED_TO, NEED_SERVED, SERVED,
-                         STATUS_LIST, Failure, becomes, check, check_equal, report_block,
-                         run_quietly, scenario)
+                         STATUS_LIST, WINE, Failure, becomes, check, check_equal,
+                         report_block, run_quietly, scenario)
 
 LIMIT = 256
 WS_VSCROLL = 0x00200000
@@ -106,7 +106,7 @@ def every_way_out_exits_with_code_0(s):
             return becomes(lambda: s.probe("movesize").one("movesize"), "1", what, 3)
         except Failure:
             return "0"
-    wine = int(re.search(r"wine-(\d+)", run_quietly(["wine", "--version"]).stdout).group(1))
+    wine = int(re.search(r"wine-(\d+)", run_quietly(WINE + ["--version"]).stdout).group(1))
     s.start()
     s.wait_keyboard_focus()
     s.xdo("key", "alt+space", "sleep", 0.3, "key", "m")

@@ -11,7 +11,8 @@
 # the driver and the 64-bit test program come from the mingw-x86_64 build
 # (default build/mingw-x86_64, or CFS_BUILD_X64); in a 32-bit-only one
 # (CFS_WINE_ARCH=win32) the i686 driver runs and the 32-bit program checks
-# it both before and after the reload. Logs go to build/driver-tests/
+# it both before and after the reload; where 32-bit programs cannot run, the
+# 64-bit one takes the 32-bit one's turns. Logs go to build/driver-tests/
 # (build/driver-tests-win32/), or CFS_DRIVER_TESTS_OUT. Exits non-zero,
 # naming the failed check, on any failure.
 set -uo pipefail
@@ -39,7 +40,7 @@ finish() {
 }
 
 TEST32=$I686_BUILD/standin/driver/tests/driver_wine_test.exe
-[ -f "$TEST32" ] || fail "no 32-bit test program at $TEST32 (build preset mingw-i686 first)"
+FIRST=(win32 "$TEST32")
 if [ "${CFS_WINE_ARCH:-win64}" = win32 ]; then
   LOGS=${CFS_DRIVER_TESTS_OUT:-$ROOT/build/driver-tests-win32}
   DRIVER=$I686_BUILD/standin/driver/capi201.sys
@@ -50,7 +51,9 @@ else
   TEST64=$X86_64_BUILD/standin/driver/tests/driver_wine_test.exe
   [ -f "$TEST64" ] || fail "no 64-bit test program at $TEST64 (build preset mingw-x86_64 first)"
   AFTER_RELOAD=(win64 "$TEST64")
+  wine_32bit || FIRST=(win64 "$TEST64")
 fi
+[ -f "${FIRST[1]}" ] || fail "no ${FIRST[0]} test program at ${FIRST[1]} (build its preset first)"
 [ -f "$DRIVER" ] || fail "no driver at $DRIVER (build preset $(wine_driver_preset) first)"
 
 rm -rf "$LOGS"
@@ -86,12 +89,14 @@ run_checks() {
   tr -d '\r' <"$log" | grep -q ' passed, 0 failed$' || fail "$name test program ended without its summary"
 }
 
-run_checks win32 "$TEST32"
+run_checks "${FIRST[@]}"
 
 say "unload with a request pending"
 unload_log=$LOGS/unload.log
 : >"$unload_log"
-cfs_timeout "$PROGRAM_TIMEOUT" "$(wine_command)" "$TEST32" --pend-until-unload >"$unload_log" 2>&1 &
+# shellcheck disable=SC2046 # the loader's words
+cfs_timeout "$PROGRAM_TIMEOUT" $(wine_loader_for "${FIRST[1]}") "${FIRST[1]}" --pend-until-unload \
+  >"$unload_log" 2>&1 &
 waiter=$!
 for _ in $(seq 1 300); do
   grep -q '^pending' "$unload_log" && break

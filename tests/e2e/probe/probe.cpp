@@ -875,20 +875,32 @@ int runVerbs(int argc, char** argv) {
 
 // Each line a run of its own, as if the probe were started for it: the
 // dialog is looked for again, since the program may have been restarted.
+// A line longer than the buffer or with more words than fit is refused
+// whole, as a usage error, never cut into two runs.
 int serve(char* name) {
     static char line[8192];
     char* words[512];
     while (fgets(line, sizeof line, stdin) != nullptr) {
+        bool whole = strchr(line, '\n') != nullptr || feof(stdin);
+        for (int c = 0; !whole && c != '\n' && c != EOF;)
+            c = getchar();
         line[strcspn(line, "\r\n")] = 0;
         int count = 0;
         words[count++] = name;
-        for (char* word = line; word != nullptr && count < 512; ++count) {
-            words[count] = word;
+        char* word = line;
+        while (word != nullptr && count < 512) {
+            words[count++] = word;
             if ((word = strchr(word, '\t')) != nullptr)
                 *word++ = 0;
         }
         dialog = nullptr;
-        out("end %d", runVerbs(count, words));
+        if (whole && word == nullptr) {
+            out("end %d", runVerbs(count, words));
+            continue;
+        }
+        setVerb("serve");
+        fail("a run's line holds at most %d bytes and %d words; not run", int(sizeof line) - 2, 511);
+        out("end 2");
     }
     return 0;
 }
