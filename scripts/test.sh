@@ -18,22 +18,15 @@
 # for each failed stage what failed and why, as its log says it, and the log's
 # path. The last line is "=== all tests passed (Ns)" or "=== FAILED: N
 # stage(s), listed above (Ns)", and the exit code is non-zero on any failure.
-#
-# On a machine that runs no 32-bit programs (tests/wine/wine_env.sh finds out,
-# or CFS_NO_32BIT=1 says so) the first line says it, the x64 program stands in
-# for the i686 one, the stages that need 32-bit programs are listed as "not
-# run", and the last line says that the tests passed without the i686
-# program; with CFS_REQUIRE_32BIT=1 (a machine that makes releases) the run
-# fails there at once instead.
+# Where 32-bit programs cannot run, the first line says so and the last that
+# the tests passed without the i686 program; CFS_REQUIRE_32BIT=1 (a machine
+# that makes releases) fails there at once instead.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source tests/wine/wine_env.sh
 if ! wine_32bit; then
   echo "=== $(wine_32bit_say)"
-  if [ "${CFS_REQUIRE_32BIT:-0}" = 1 ]; then
-    echo "=== FAILED: CFS_REQUIRE_32BIT=1 asks for the i686 program's tests, and $(wine_32bit_why)"
-    exit 1
-  fi
+  [ "${CFS_REQUIRE_32BIT:-0}" != 1 ] || { echo "=== FAILED: CFS_REQUIRE_32BIT=1, but $(wine_32bit_why)"; exit 1; }
 fi
 
 started=$SECONDS
@@ -61,9 +54,10 @@ stage() {
   [ "$verdict" = passed ]
 }
 
-# not_run NAME: a stage that needs 32-bit programs, in the table all the same.
+# not_run NAME...: stages that need 32-bit programs, in the table all the same.
 not_run() {
-  printf '%d\t0\tnot run\t%s\n' $((SECONDS - started)) "$1" >"$logs/$(stage_file "$1").result"
+  local name
+  for name; do printf '%d\t0\tnot run\t%s\n' $((SECONDS - started)) "$name" >"$logs/$(stage_file "$name").result"; done
 }
 
 build_and_test() { # PRESET
@@ -169,16 +163,11 @@ wine32_lane() { # VERSION PREFIX
 }
 
 # Where 32-bit programs cannot run, the x64 program stands in for the i686 one:
-# the 64-bit driver's tests, the smoke test and the whole suite in the x64
-# lane's prefix, its keyboard group beside them in the wine64 lane's, then
-# the runner's checks and the release.
+# the whole suite, its keyboard group in the wine64 lane's prefix.
 x64_only_lanes() {
-  local name
-  for name in "wine64: smoke, no driver" "wine64: end-to-end suite" "wine64 x64: keyboard, i686 program" \
+  not_run "wine64: smoke, no driver" "wine64: end-to-end suite" "wine64 x64: keyboard, i686 program" \
     "wine32: stand-in driver" "wine32 as win7: smoke" "wine32 as win7: essentials" \
-    "wine32 as winxp: smoke" "wine32 as winxp: essentials"; do
-    not_run "$name"
-  done
+    "wine32 as winxp: smoke" "wine32 as winxp: essentials"
   export CFS_E2E_PROGRAM=x64
   {
     export CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
@@ -258,9 +247,5 @@ if [ ${#failed[@]} -gt 0 ]; then
   printf '\n=== FAILED: %d stage(s), listed above (%ds)\n' ${#failed[@]} "$total"
   exit 1
 fi
-if [ "$not_run" -gt 0 ]; then
-  printf '\n=== all tests passed without the i686 program: %s; the %d stages "not run" need them (%ds)\n' \
-    "$(wine_32bit_why)" "$not_run" "$total"
-  exit 0
-fi
-printf '\n=== all tests passed (%ds)\n' "$total"
+[ "$not_run" = 0 ] || without=" without the i686 program: $(wine_32bit_why); the $not_run stages \"not run\" need them"
+printf '\n=== all tests passed%s (%ds)\n' "${without:-}" "$total"

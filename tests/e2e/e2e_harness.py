@@ -180,13 +180,11 @@ class Prober:
                                             stdout=subprocess.PIPE, stderr=errors)
         self.pending = b""
         self.answered = False
-        self.ended = False
 
     def run(self, args, timeout_s):
         """The run's lines and CODE, or the probe's exit code if it ended."""
         deadline = time.monotonic() + timeout_s
         lines = []
-        self.errors_from = os.path.getsize(self.errors_path)
         try:
             self.process.stdin.write(("\t".join(map(str, args)) + "\n").encode())
             self.process.stdin.flush()
@@ -212,14 +210,11 @@ class Prober:
                 return lines, code or -1  # ended within a run: never a success
 
     def errors(self):
-        """What the probe wrote to its standard error during its last run."""
         with open(self.errors_path, errors="replace") as errors:
-            errors.seek(self.errors_from)
             return errors.read()
 
     def end(self):
         """At the end of its input the probe ends; else it is killed."""
-        self.ended = True
         try:
             self.process.stdin.close()
             self.process.wait(timeout=10)
@@ -227,26 +222,6 @@ class Prober:
             self.process.kill()
             self.process.wait()
         self.process.stdout.close()
-
-
-class ProbeThread(threading.Thread):
-    """A probe run beside the scenario's own: see Session.probe_in_thread."""
-
-    def __init__(self, session, args, wait_s):
-        super().__init__(daemon=True)
-        self.session, self.args, self.wait_s, self.error = session, args, wait_s, None
-
-    def run(self):
-        try:
-            self.session.probe(*self.args, wait_s=self.wait_s)
-        except Exception as error:  # raised in the scenario's thread by join()
-            self.error = error
-
-    def join(self, timeout=None):
-        super().join(timeout)
-        error, self.error = self.error, None
-        if error is not None:
-            raise error
 
 
 class Session:
@@ -264,7 +239,7 @@ class Session:
         self.probers = {}  # by thread
         self.probes_started = 0
         self.probe_lock = threading.Lock()
-        self.threads = []
+        self.threads, self.thread_errors = [], []
 
     # --- the probe -------------------------------------------------------
 
@@ -292,7 +267,7 @@ class Session:
         asking through the one it has. Each writes a log of its own."""
         with self.probe_lock:
             prober = self.probers.get(threading.get_ident())
-            if prober is None or prober.ended:
+            if prober is None or prober.process.poll() is not None:
                 self.probes_started += 1
                 log = os.path.join(self.out_dir, f"{self.name}.probe{self.probes_started}.log")
                 prober = self.probers[threading.get_ident()] = Prober(self.probe_path, log)
@@ -300,12 +275,22 @@ class Session:
 
     def probe_in_thread(self, *args, wait_s=0):
         """Starts a probe run on a thread of its own (one that holds a
-        request while the scenario goes on, say). Its join() raises what the
-        run raised; the scenario's end joins it before it ends the probes."""
-        thread = ProbeThread(self, args, wait_s)
-        self.threads.append(thread)
-        thread.start()
-        return thread
+        request while the scenario goes on, say); join_threads() waits for
+        it and raises what it raised, as the scenario's end does."""
+        def run():
+            try:
+                self.probe(*args, wait_s=wait_s)
+            except Exception as error:
+                self.thread_errors.append(error)
+        self.threads.append(threading.Thread(target=run, daemon=True))
+        self.threads[-1].start()
+
+    def join_threads(self):
+        for thread in self.threads:  # each run ends by its own deadline
+            thread.join()
+        self.threads = []
+        if self.thread_errors:
+            raise self.thread_errors.pop(0)
 
     def lines(self):
         return self.probe("lines").status_lines()
@@ -411,12 +396,11 @@ class Session:
         check_equal(self.wait_exit(), 0, f"exit code after close {how}")
 
     def kill(self):
-        for thread in self.threads:  # each run ends by its own deadline
-            threading.Thread.join(thread)
+        for thread in self.threads:  # before their probes end
+            thread.join()
         with self.probe_lock:
             for prober in self.probers.values():
-                if not prober.ended:
-                    prober.end()
+                prober.end()
             self.probers.clear()
         if self.app is not None and self.app.poll() is None:
             self.app.kill()
@@ -523,8 +507,7 @@ def run(selected_groups, name_filter):
         began = time.monotonic()
         try:
             function(session)
-            for thread in session.threads:  # one the scenario did not join fails it too
-                thread.join()
+            session.join_threads()  # a thread's failure fails the scenario too
             if session.app is not None:
                 raise Failure("scenario left the program running")
             print(f"ok    {group}/{name} ({time.monotonic() - began:.1f} s)", flush=True)

@@ -44,7 +44,7 @@ e2e_locate() {
       return 1
     fi
   done
-  E2E_WINE=$(wine_loader_for "$E2E_APP")
+  E2E_WINE=$(wine_loader "$E2E_APP")
   export E2E_APP E2E_PROBE E2E_DRIVER_SYS E2E_WINE
 }
 

@@ -190,13 +190,13 @@ def every_outcome_text(s):
     # Deactivate, held down when another program's Activate starts a hold, lets
     # go when the button is released; the click that completes is refused.
     s.xdo("mousemove", *at[DEACTIVATE], "mousedown", 1)
-    sent = s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
+    s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
     def deactivate_and_held():
         out = s.probe("check", DEACTIVATE, "drv-stats")
         return out.one("check"), out.stats()["setPendingNow"]
     becomes(deactivate_and_held, (f"{DEACTIVATE} 4", 1), "Deactivate down during the hold")
     s.xdo("mouseup", 1)
-    sent.join()
+    s.join_threads()
     expected.append("Activation is successful")
     out = s.probe("until", expected[-1], 10000, "check", DEACTIVATE, "drv-received", wait_s=10)
     check_equal((out.one("check"), out.received_total()), (f"{DEACTIVATE} 0", received + 2),
@@ -204,10 +204,10 @@ def every_outcome_text(s):
     # A right click and the menu key on a number field during a hold open no
     # context menu, then or once the request has ended, and change nothing.
     s.xdo("mousemove", *at[SERVED], "click", 1)
-    sent = s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
+    s.probe_in_thread("command", ACTIVATE, 0, wait_s=5)
     becomes(lambda: s.stats()["setPendingNow"], 1, "a hold for the right click")
     s.xdo("click", 3, "key", "Menu")
-    sent.join()
+    s.join_threads()
     expected.append("Activation is successful")
     out = s.probe("until", expected[-1], 10000, "menus", "sleep", 500, "menus", "text", SERVED,
                   "drv-received", wait_s=10)

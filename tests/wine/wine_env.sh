@@ -50,80 +50,41 @@ cfs_timeout() {
   timeout --kill-after=5 "$seconds" "$@"
 }
 
-# wine_32bit: whether the kernel starts 32-bit programs, which some
-# virtual machines, sandboxes and hardened kernels turn off (the kernel log
-# then says "32-bit emulation disabled"). Asked once, with a 32-bit program
-# of 96 bytes written here, so that no package is needed: exit code 42, or
-# "Exec format error" from a kernel that has none. The answer goes into
-# CFS_NO_32BIT, for every script this one starts.
+# wine_32bit: whether this machine starts 32-bit programs, which some virtual
+# machines, sandboxes and hardened kernels do not ("32-bit emulation
+# disabled"). Found out once, by starting a 96-byte i386 program (an ELF
+# header, one segment, exit(42)), and kept in CFS_NO_32BIT for the scripts
+# this one starts; only the kernel's refusal counts (not a noexec folder's).
 wine_32bit() {
   if [ -z "${CFS_NO_32BIT:-}" ]; then
-    local program said
-    mkdir -p "$CFS_REPO_ROOT/build" && program=$(mktemp "$CFS_REPO_ROOT/build/.32bit.XXXXXX") || return 0
-    {
-      # ELF header: 32-bit, i386, executable, entry 0x08048054, one segment.
-      printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0'
-      printf '\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0'
-      # The segment: the whole file at 0x08048000, read and execute.
-      printf '\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08\x60\0\0\0\x60\0\0\0\x05\0\0\0\0\x10\0\0'
-      printf '\xb8\x01\0\0\0\xbb\x2a\0\0\0\xcd\x80' # exit(42)
-    } >"$program" && chmod +x "$program"
-    said=$("$program" 2>&1)
-    # Only the kernel's refusal counts: a folder mounted noexec says otherwise.
-    if [ $? != 42 ] && [[ $said == *"Exec format error"* ]]; then CFS_NO_32BIT=1; else CFS_NO_32BIT=0; fi
+    local program=$CFS_REPO_ROOT/build/.32bit-$BASHPID
+    mkdir -p "${program%/*}" && base64 -d >"$program" <<<f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAA\
+AADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A && chmod +x "$program"
+    [[ $("$program" 2>&1) == *"Exec format error"* ]] && CFS_NO_32BIT=1 || CFS_NO_32BIT=0
     rm -f "$program"
-    export CFS_NO_32BIT CFS_NO_32BIT_FORCED=0
+    export CFS_NO_32BIT CFS_NO_32BIT_WHY="this machine's kernel runs no 32-bit programs"
   fi
   [ "$CFS_NO_32BIT" != 1 ]
 }
-
-# Why not, and the same in one line for the first line of the run and test
-# commands: what is missing, how to get it, what cannot run.
-wine_32bit_why() {
-  if [ "${CFS_NO_32BIT_FORCED:-0}" = 1 ]; then
-    echo "CFS_NO_32BIT=1 takes this machine for one that runs no 32-bit programs"
-  else
-    echo "this machine's kernel runs no 32-bit programs"
-  fi
-}
+wine_32bit_why() { echo "${CFS_NO_32BIT_WHY:-CFS_NO_32BIT=1 takes this machine for one that runs no 32-bit programs}"; }
+# The first line of the run and test commands where 32-bit programs cannot run.
 wine_32bit_say() {
   echo "32-bit programs: $(wine_32bit_why), so the i686 program, the i686 driver and the 32-bit-only Wine" \
-    "prefixes cannot run here (to run them: ia32_emulation=on on the kernel's command line, or a machine" \
-    "that runs them)"
+    "prefixes cannot run here (to run them: ia32_emulation=on on the kernel's command line, or a machine that runs them)"
 }
-# Set before the first answer: whether the answer was given, not found out.
-[ "${CFS_NO_32BIT:-}" = 1 ] && [ -z "${CFS_NO_32BIT_FORCED:-}" ] && export CFS_NO_32BIT_FORCED=1
 
-# The loaders. Debian's `wine` takes the 32-bit one whenever wine32 is
-# installed, even for a 64-bit program, and then hands over to the 64-bit one
-# (WINELOADER names it for the processes it starts): a machine that runs no
-# 32-bit programs can start no Wine process that way. So every process of a
-# 64-bit prefix but a 32-bit program starts through the 64-bit loader
-# directly, on every machine; 32-bit programs and 32-bit-only prefixes keep
-# `wine`. wine_loader [32]: the command for the prefix's own programs, or
-# for a 32-bit one; a word list (use unquoted, or read into an array).
+# wine_loader PROGRAM: the loader's words (unquoted). Debian's `wine` takes the
+# 32-bit loader once wine32 is installed, even for a 64-bit program, so a 64-bit
+# prefix starts all but 32-bit programs (i386 PE files, or under syswow64)
+# through the 64-bit one: they then start where 32-bit programs cannot run.
 wine_loader() {
-  if [ "${1:-}" != 32 ] && [ "${WINEARCH:-win64}" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+  local pe
+  pe=$(od -An -tu4 -j 60 -N 4 "$1" 2>/dev/null) && pe=$(od -An -tx2 -j $((pe + 4)) -N 2 "$1")
+  if [ "${WINEARCH:-win64}" = win64 ] && [ -x /usr/lib/wine/wine64 ] && [[ $1 != *\\syswow64\\* && $pe != *14c ]]; then
     echo env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64
-  elif command -v wine >/dev/null 2>&1; then
-    echo env -u WINELOADER wine
   else
-    return 1
+    echo env -u WINELOADER wine
   fi
-}
-
-# wine_loader_for PROGRAM: the loader for a program given by its Windows path
-# (the prefix's own, but under syswow64) or by its file (by its PE machine).
-wine_loader_for() {
-  local header
-  case $1 in
-    *\\syswow64\\*) wine_loader 32 ;;
-    /*)
-      header=$(od -An -tu4 -j 60 -N 4 "$1" 2>/dev/null) &&
-        [ "$(od -An -tx1 -j $((header + 4)) -N 2 "$1" | tr -d ' ')" = 4c01 ] && wine_loader 32 || wine_loader
-      ;;
-    *) wine_loader ;;
-  esac
 }
 
 wine_server_command() {
@@ -137,11 +98,10 @@ wine_server_command() {
 }
 
 # Wine's loader now and then ends a new process before any of its code runs:
-# Wine's own failure. A process that ended, with no answer on its output and
-# the loader's failure text in its own error output, is started once more
-# (wine_run; e2e_harness.py keeps the same rule), never one that answered; the
-# note goes to the standard error this file was sourced with (the stage's
-# log), which a call's 2>/dev/null does not hide.
+# Wine's own failure. Such a process (ended, nothing on its output, the
+# loader's failure text on its error output) is started once more, never one
+# that answered (wine_run; e2e_harness.py keeps the rule), and the note goes to
+# the stage's log, which a call's 2>/dev/null does not hide.
 export WINE_LOADER_FAILED="failed to map the shared user data" # e2e_harness.py reads it too
 exec {wine_notes}>&2
 
@@ -159,11 +119,8 @@ wine_run() {
   out=$(mktemp) err=$(mktemp) || return 1
   for attempt in 1 2; do
     code=0
-    # shellcheck disable=SC2046 # the loader's words
-    cfs_timeout "$seconds" $(wine_loader_for "$1") "$@" >"$out" 2>"$err" {wine_notes}>&- || code=$?
-    if [ "$code" = 0 ] || [ "$attempt" = 2 ] || [ -s "$out" ] || ! grep -q "$WINE_LOADER_FAILED" "$err"; then
-      break
-    fi
+    cfs_timeout "$seconds" $(wine_loader "$1") "$@" >"$out" 2>"$err" {wine_notes}>&- || code=$?
+    if [ "$code" = 0 ] || [ "$attempt" = 2 ] || [ -s "$out" ] || ! grep -q "$WINE_LOADER_FAILED" "$err"; then break; fi
     wine_say "Wine's loader did not start $1 ($(grep -m 1 "$WINE_LOADER_FAILED" "$err"));" \
       "once more" 2>&"$wine_notes"
   done
@@ -183,10 +140,8 @@ wine_env_setup() {
   export WINEARCH=${CFS_WINE_ARCH:-win64}
   case $WINEARCH in
     win64) export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix}" ;;
-    win32)
-      export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix32}"
-      wine_32bit || { wine_say "no 32-bit-only prefix: $(wine_32bit_say)"; return 1; }
-      ;;
+    win32) export WINEPREFIX="${CFS_WINE_PREFIX:-$CFS_REPO_ROOT/build/wine-prefix32}"
+      wine_32bit || { wine_say "no 32-bit-only prefix: $(wine_32bit_say)"; return 1; } ;;
     *)
       wine_say "CFS_WINE_ARCH is win64 or win32, not $WINEARCH"
       return 1
@@ -196,7 +151,7 @@ wine_env_setup() {
   export WINEDEBUG="${WINEDEBUG:-fixme-all}"
   # No Mono or Gecko prompts; a crash must not wait in the debugger.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-  if ! wine_loader >/dev/null || ! wine_server_command >/dev/null; then
+  if ! command -v wine >/dev/null || ! wine_server_command >/dev/null; then
     wine_say "wine is not installed (scripts/setup.sh installs it)"
     return 1
   fi
@@ -228,9 +183,8 @@ wine_prefix_prepare() {
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   wine_say "creating the $WINEARCH Wine prefix $WINEPREFIX (first run only; its time is under Figures in the README)"
-  # shellcheck disable=SC2046 # the loader's words
-  if ! cfs_timeout 300 $(wine_loader) wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
-    wine_say "wineboot failed or timed out: $(wine_log_cause "$WINEPREFIX.boot.log"); see $WINEPREFIX.boot.log"
+  if ! cfs_timeout 300 $(wine_loader wineboot) wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
+    wine_say "wineboot failed or timed out: $(wine_log_cause <"$WINEPREFIX.boot.log"); see $WINEPREFIX.boot.log"
     return 1
   fi
   # wineboot returns before its background setup is done.
@@ -318,8 +272,7 @@ wine_session_start() {
     cfs_timeout 30 "$(wine_server_command)" -p || return 1
     before=0
     [ -f "$log" ] && before=$(stat -c %s "$log")
-    # shellcheck disable=SC2046 # the loader's words
-    if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" cfs_timeout "$CFS_WINE_TIMEOUT" $(wine_loader) \
+    if ! WINEDEBUG="$WINEDEBUG,warn+debugstr" cfs_timeout "$CFS_WINE_TIMEOUT" $(wine_loader cmd) \
       cmd /c exit 0 >/dev/null 2>>"$log" &&
       ! tail -c +$((before + 1)) "$log" | grep -q "$WINE_LOADER_FAILED"; then
       wine_say "the Wine session did not start: $(tail -c +$((before + 1)) "$log" | wine_log_cause); see $log"
@@ -370,8 +323,8 @@ wine_version_seen() {
 # Gives the programs started from now on the Windows version CFS_WINE_VERSION
 # names, through the user's Version value, which both architectures honour
 # (winecfg -v takes winxp in a 32-bit prefix only), and checks it with `ver`
-# in a 32-bit program, as the tool is (where one can run). Unset, the value is removed, so the
-# prefix's own version is back whatever an earlier session set.
+# in a 32-bit program, as the tool is (where one runs). Unset, the value is
+# removed, so the prefix's own version is back whatever an earlier session set.
 wine_version_apply() {
   local key='HKCU\Software\Wine'
   if [ -z "${CFS_WINE_VERSION:-}" ]; then
@@ -496,14 +449,9 @@ wine_driver_config() {
   done
 }
 
-# wine_log_cause [LOG]: the line of a log (or of its input) that says why Wine
-# did not start ("Exec format error", "could not load kernel32.dll", ...), or
-# its last line, for the one line a failed stage shows.
-wine_log_cause() {
-  tr -d '\r' <"${1:-/dev/stdin}" | awk 'NF { last = $0 }
-    !cause && /[Ee]rror|could not|cannot|[Ff]ailed|Unhandled|not found|denied/ { cause = $0 }
-    END { print (cause ? cause : last ? last : "its log is empty") }' | cut -c 1-300
-}
+# wine_log_cause: the line of a log on its input that says why Wine did not
+# start ("Exec format error", "could not load kernel32.dll"), else its last.
+wine_log_cause() { awk '!c && /[Ee]rror|could not|cannot|[Ff]ailed|Unhandled/ { c = $0 } NF { l = $0 } END { print c ? c : l }'; }
 
 # Fails (and prints the lines) when a Wine log shows an unhandled exception,
 # i.e. a crash of the program or of the driver's host.

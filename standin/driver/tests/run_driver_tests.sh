@@ -94,8 +94,7 @@ run_checks "${FIRST[@]}"
 say "unload with a request pending"
 unload_log=$LOGS/unload.log
 : >"$unload_log"
-# shellcheck disable=SC2046 # the loader's words
-cfs_timeout "$PROGRAM_TIMEOUT" $(wine_loader_for "${FIRST[1]}") "${FIRST[1]}" --pend-until-unload \
+cfs_timeout "$PROGRAM_TIMEOUT" $(wine_loader "${FIRST[1]}") "${FIRST[1]}" --pend-until-unload \
   >"$unload_log" 2>&1 &
 waiter=$!
 for _ in $(seq 1 300); do
