@@ -133,7 +133,7 @@ e2e_exit() {
   local status=$?
   e2e_cleanup
   if [ "$status" != 0 ]; then
-    e2e_say "FAILED (exit $status)${e2e_failed_at:+, at $e2e_failed_at}"
+    e2e_say "FAILED (exit $status)${e2e_failed_at:+, at ${e2e_failed_at##*/}: $(sed -n "${e2e_failed_at##*:}p" "${e2e_failed_at%:*}" | sed 's/^ *//')}"
   fi
   return "$status"
 }
@@ -141,4 +141,4 @@ e2e_exit() {
 # A command that ends the script (errexit) is named by e2e_exit with its line,
 # for one that fails without a word of its own; functions report it too.
 set -E
-trap 'e2e_failed_at=${e2e_failed_at:-"${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND"}' ERR
+trap 'e2e_failed_at=${e2e_failed_at:-${BASH_SOURCE[0]}:$LINENO}' ERR
