@@ -107,9 +107,9 @@ export E2E_OUT=$out
 
 status=0
 run_groups() { # a turn selecting nothing (5) is no failure: the filter may select in another
-  local code=0
-  cfs_timeout 1200 python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" || code=$?
-  [ "$code" != 124 ] || e2e_say "the scenarios timed out after 1200 s, in $(cat "$out/running")"
+  local code=0 limit=1200
+  cfs_timeout $limit python3 "$here/run_scenarios.py" "$@" | tee -a "$out/scenarios.log" || code=$?
+  [ "$code" != 124 ] || e2e_say "the scenarios timed out after $limit s, in $(cat "$out/running")"
   [ "$code" = 0 ] || [ "$code" = 5 ] || status=1
 }
 
