@@ -4,9 +4,8 @@
 # "Call Forwarding Setting" dialog on your display. With no display
 # ($DISPLAY empty) it runs a short demonstration on a virtual one instead:
 # activates "Busy" forwarding of 821 to 739, checks the current setting,
-# prints the status lines and saves a picture of the dialog. It shows the
-# i686 program, or the x64 one where 32-bit programs cannot run (its first
-# line says so).
+# prints the status lines and saves a picture of the dialog. Where 32-bit
+# programs cannot run, it shows the x64 program, and says so first.
 #
 # The prefix (build/wine-prefix-run, or CFS_WINE_PREFIX) is made on the first
 # run and reused afterwards; it is not the one the tests use, so running the

@@ -38,15 +38,13 @@ mkdir -p "$logs"
 # pointing nowhere must change nothing, so every stage runs with one.
 export DISPLAY=:cfs-nowhere
 
-stage_file() { echo "$1" | tr 'A-Z' 'a-z' | tr -cs 'a-z0-9\n' '-'; }
-
 # stage NAME COMMAND...: runs COMMAND with its output in a log named after
 # the stage, records its start, time and verdict, and prints one line when it
 # ends.
 stage() {
   local name=$1 began=$SECONDS verdict=passed file
   shift
-  file=$(stage_file "$name")
+  file=$(echo "$name" | tr 'A-Z' 'a-z' | tr -cs 'a-z0-9\n' '-')
   "$@" >"$logs/$file.log" 2>&1 </dev/null || verdict=FAILED
   printf '%d\t%d\t%s\t%s\t%s\n' $((began - started)) $((SECONDS - began)) "$verdict" "$name" \
     "$logs/$file.log" >"$logs/$file.result"
@@ -56,8 +54,8 @@ stage() {
 
 # not_run NAME...: stages that need 32-bit programs, in the table all the same.
 not_run() {
-  local name
-  for name; do printf '%d\t0\tnot run\t%s\n' $((SECONDS - started)) "$name" >"$logs/$(stage_file "$name").result"; done
+  local n=0 name
+  for name; do printf '%d\t0\tnot run\t%s\n' $((SECONDS - started)) "$name" >"$logs/not-run-$((n += 1)).result"; done
 }
 
 build_and_test() { # PRESET
@@ -212,12 +210,9 @@ printf '\n%-36s %7s %7s  %s\n' stage "at (s)" "time (s)" verdict
 failed=()
 not_run=0
 while IFS=$'\t' read -r at seconds verdict name log; do
-  case $verdict in
-    passed) ;;
-    "not run") verdict="not run: needs 32-bit programs" not_run=$((not_run + 1)) ;;
-    *) failed+=("$name	$log") ;;
-  esac
+  [ "$verdict" != "not run" ] || verdict="not run: needs 32-bit programs" not_run=$((not_run + 1))
   printf '%-36s %7s %7s  %s\n' "$name" "$at" "$seconds" "$verdict"
+  [[ $verdict == passed || $verdict == not\ run* ]] || failed+=("$name	$log")
 done < <(cat "$logs"/*.result 2>/dev/null | sort -n -k1,1)
 # What a failed stage's log says failed and why: the FAIL lines of the
 # scenarios and checks (with their expected and actual values), GoogleTest's

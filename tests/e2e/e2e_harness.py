@@ -59,16 +59,14 @@ def image_size(path):
 # Slack for one probe run on top of what its own waits may take.
 PROBE_SLACK_S = 30
 
-# The command that starts the program and the probe, as the shell harness
-# chose it for their architecture.
+# The loader that starts the program and the probe, as e2e_locate chose it.
 WINE = shlex.split(os.environ.get("E2E_WINE", "wine"))
 
 
 def not_started(what, process, answered, errors_path):
-    """Whether Wine's loader ended a process before any of its code ran: it
-    has ended, answered nothing, and its own error output holds the loader's
-    failure text. Only such a process is started once more (wine_run's rule
-    in wine_env.sh), never one that answered, whatever its answer."""
+    """Whether Wine's loader ended a process before any of its code ran (it
+    ended, answered nothing, and its own errors hold the loader's failure
+    text): only then is it started once more, as by wine_run."""
     if process.poll() is None or answered:
         return False
     with open(errors_path, errors="replace") as errors:
@@ -96,7 +94,6 @@ def check(condition, message):
 
 
 def check_equal(actual, expected, what):
-    """Both values whole, each on a line of its own, however long."""
     if actual != expected:
         raise Failure(f"{what}:\n      expected: {expected!r}\n      actual:   {actual!r}")
 

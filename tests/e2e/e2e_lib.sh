@@ -138,7 +138,6 @@ e2e_exit() {
   return "$status"
 }
 
-# A command that ends the script (errexit) is named by e2e_exit with its line,
-# for one that fails without a word of its own; functions report it too.
+# e2e_exit names the command that ended the script (errexit), in a function too.
 set -E
 trap 'e2e_failed_at=${e2e_failed_at:-${BASH_SOURCE[0]}:$LINENO}' ERR

@@ -50,11 +50,10 @@ cfs_timeout() {
   timeout --kill-after=5 "$seconds" "$@"
 }
 
-# wine_32bit: whether this machine starts 32-bit programs, which some virtual
-# machines, sandboxes and hardened kernels do not ("32-bit emulation
-# disabled"). Found out once, by starting a 96-byte i386 program (an ELF
-# header, one segment, exit(42)), and kept in CFS_NO_32BIT for the scripts
-# this one starts; only the kernel's refusal counts (not a noexec folder's).
+# wine_32bit: whether this machine starts 32-bit programs (some virtual
+# machines, sandboxes and hardened kernels do not), found out once with a
+# 96-byte i386 program (an ELF header, one segment, exit(42)) and kept in
+# CFS_NO_32BIT for the scripts this one starts.
 wine_32bit() {
   if [ -z "${CFS_NO_32BIT:-}" ]; then
     local program=$CFS_REPO_ROOT/build/.32bit-$BASHPID
