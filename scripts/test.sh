@@ -127,12 +127,14 @@ wine64_lane() {
 # default build/wine-prefix-x64), since the wine64 lane resets its driver.
 # Since this lane would end long before the wine64 lane's suite, it also runs
 # the 64-bit driver's tests first, and the suite's keyboard group with the
-# i686 program last, as that lane would run it.
+# i686 program last, as that lane would run it; where 32-bit programs cannot
+# run, the whole suite but that group instead.
 wine64_x64_lane() {
   export CFS_E2E_PROGRAM=x64 CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
   export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
   stage "wine64 x64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
   stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
+  wine_32bit || { stage "wine64 x64: end-to-end suite" bash tests/e2e/run_e2e.sh --except keyboard; return; }
   stage "wine64 x64: essentials" bash tests/e2e/run_e2e.sh essentials
   CFS_E2E_PROGRAM=x86 CFS_E2E_OUT=$CFS_E2E_OUT-keyboard \
     stage "wine64 x64: keyboard, i686 program" bash tests/e2e/run_e2e.sh keyboard
@@ -161,21 +163,16 @@ wine32_lane() { # VERSION PREFIX
 }
 
 # Where 32-bit programs cannot run, the x64 program stands in for the i686 one:
-# the whole suite, its keyboard group in the wine64 lane's prefix.
+# the x64 lane runs the whole suite but its keyboard group, run here in the
+# wine64 lane's prefix.
 x64_only_lanes() {
   not_run "wine64: smoke, no driver" "wine64: end-to-end suite" "wine64 x64: keyboard, i686 program" \
     "wine32: stand-in driver" "wine32 as win7: smoke" "wine32 as win7: essentials" \
     "wine32 as winxp: smoke" "wine32 as winxp: essentials"
-  export CFS_E2E_PROGRAM=x64
-  {
-    export CFS_WINE_PREFIX=${CFS_WINE_PREFIX_X64:-$PWD/build/wine-prefix-x64}
-    export CFS_E2E_OUT=${CFS_E2E_OUT:-$PWD/build/e2e}-x64
-    stage "wine64 x64: stand-in driver" bash standin/driver/tests/run_driver_tests.sh
-    stage "wine64 x64: smoke" bash tests/e2e/smoke.sh
-    stage "wine64 x64: end-to-end suite" bash tests/e2e/run_e2e.sh --except keyboard
-  } &
+  wine64_x64_lane &
   lanes+=($!)
   {
+    export CFS_E2E_PROGRAM=x64
     stage "wine64: keyboard, x64 program" bash tests/e2e/run_e2e.sh keyboard
     stage "wine64: end-to-end runner" runner_checks
     stage "reproducible release" nice -n 10 bash scripts/check_reproducible.sh

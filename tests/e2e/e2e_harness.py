@@ -22,6 +22,7 @@ import sys
 import threading
 import time
 import traceback
+from concurrent.futures import ThreadPoolExecutor
 
 BANNER = "Quorvan App Version 1.0"
 NO_DRIVER = "Failed to Open Driver"
@@ -63,11 +64,11 @@ PROBE_SLACK_S = 30
 WINE = shlex.split(os.environ.get("E2E_WINE", "wine"))
 
 
-def not_started(what, process, answered, errors_path):
+def not_started(what, process, errors_path):
     """Whether Wine's loader ended a process before any of its code ran (it
     ended, answered nothing, and its own errors hold the loader's failure
     text): only then is it started once more, as by wine_run."""
-    if process.poll() is None or answered:
+    if process.poll() is None:
         return False
     with open(errors_path, errors="replace") as errors:
         failed = os.environ["WINE_LOADER_FAILED"] in errors.read()
@@ -236,7 +237,7 @@ class Session:
         self.probers = {}  # by thread
         self.probes_started = 0
         self.probe_lock = threading.Lock()
-        self.threads, self.thread_errors = [], []
+        self.helpers, self.runs = ThreadPoolExecutor(), []
 
     # --- the probe -------------------------------------------------------
 
@@ -245,7 +246,7 @@ class Session:
         waits among the verbs, added to the run's own timeout."""
         prober = self.prober()
         lines, code = prober.run(args, PROBE_SLACK_S + wait_s)
-        if not_started("probe", prober.process, prober.answered, prober.errors_path):
+        if not prober.answered and not_started("probe", prober.process, prober.errors_path):
             prober = self.prober()
             lines, code = prober.run(args, PROBE_SLACK_S + wait_s)
         output = Output(lines)
@@ -274,20 +275,11 @@ class Session:
         """Starts a probe run on a thread of its own (one that holds a
         request while the scenario goes on, say); join_threads() waits for
         it and raises what it raised, as the scenario's end does."""
-        def run():
-            try:
-                self.probe(*args, wait_s=wait_s)
-            except Exception as error:
-                self.thread_errors.append(error)
-        self.threads.append(threading.Thread(target=run, daemon=True))
-        self.threads[-1].start()
+        self.runs.append(self.helpers.submit(self.probe, *args, wait_s=wait_s))
 
     def join_threads(self):
-        for thread in self.threads:  # each run ends by its own deadline
-            thread.join()
-        self.threads = []
-        if self.thread_errors:
-            raise self.thread_errors.pop(0)
+        while self.runs:
+            self.runs.pop(0).result()  # each run ends by its own deadline
 
     def lines(self):
         return self.probe("lines").status_lines()
@@ -334,7 +326,7 @@ class Session:
             self.thread = self.probe("wait", 20000, "thread", wait_s=20).one("thread").split()
         except Failure:
             self.app_log.close()
-            if attempt > 1 or not not_started("program", self.app, False, self.app_log.name):
+            if attempt > 1 or not not_started("program", self.app, self.app_log.name):
                 raise
             self.app = None
             self.start(attempt=2)
@@ -393,8 +385,7 @@ class Session:
         check_equal(self.wait_exit(), 0, f"exit code after close {how}")
 
     def kill(self):
-        for thread in self.threads:  # before their probes end
-            thread.join()
+        self.helpers.shutdown()  # the threads' runs end before their probes
         with self.probe_lock:
             for prober in self.probers.values():
                 prober.end()

@@ -875,8 +875,7 @@ int runVerbs(int argc, char** argv) {
 
 // Each line a run of its own, as if the probe were started for it: the
 // dialog is looked for again, since the program may have been restarted.
-// A line longer than the buffer or with more words than fit is refused
-// whole, as a usage error, never cut into two runs.
+// A line too long or with too many words is refused whole, never split.
 int serve(char* name) {
     static char line[8192];
     char* words[512];
