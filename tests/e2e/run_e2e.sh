@@ -153,7 +153,7 @@ fi
 selected=$(awk '/^[0-9]+ of [0-9]+ scenarios/ { m += $3 } END { print m + 0 }' "$out/scenarios.log")
 [ "$selected" != 0 ] || { e2e_say "no scenario selected"; status=1; }
 wine_log_check "$out/session.log" || status=1
-waits=$(sort -u "$out/wait_flags.txt" 2>/dev/null | tr '\n' ' ')
+waits=$(sort -u "$out/wait_flags.txt" 2>/dev/null | tr '\n' ' ' || true)
 e2e_say "waits as Windows $version (flags known: 0x$known): ${waits:-none seen}"
 if [ "$holds_requests" = 1 ] && [[ $waits != *MsgWait*PeekMessageA* ]]; then
   e2e_say "no traced MsgWaitForMultipleObjects and PeekMessageA: is the relay trace working?"
